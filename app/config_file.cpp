@@ -1,0 +1,127 @@
+#include "app/config_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <string>
+
+#include "app/profile_file.h"
+#include "journal/event_log.h"
+
+namespace kalvix {
+namespace {
+
+// max_dg is a real in memory and an integer in the file.
+int TruncateToInt(double x) {
+  if (std::isnan(x)) return 0;
+  constexpr double kMax = std::numeric_limits<int>::max();
+  constexpr double kMin = std::numeric_limits<int>::min();
+  return static_cast<int>(std::trunc(std::clamp(x, kMin, kMax)));
+}
+
+void ReadKeys(const ProfileFile& ini, Settings& s) {
+  const char* m = kSectionMain;
+  const char* q = kSectionMySQL;
+  const char* b = kSectionBK003;
+  s.MaxWriteCount = ini.ReadInteger(m, "MaxWriteCount", s.MaxWriteCount);
+  s.ModBUS_PortName = ini.ReadString(m, "ModBUS_PortName", s.ModBUS_PortName);
+  s.ModBUS_PortSpeed = ini.ReadInteger(m, "ModBUS_PortSpeed", s.ModBUS_PortSpeed);
+  s.VK_PortName = ini.ReadString(m, "VK_PortName", s.VK_PortName);
+  s.VK_PortSpeed = ini.ReadInteger(m, "VK_PortSpeed", s.VK_PortSpeed);
+  s.VK_device_num = ini.ReadInteger(m, "VK_device_num", s.VK_device_num);
+  s.bkk23_mask = ini.ReadInteger(m, "bkk23_mask", s.bkk23_mask);
+  s.V120_PortName = ini.ReadString(m, "V120_PortName", s.V120_PortName);
+  s.V120_PortSpeed = ini.ReadInteger(m, "V120_PortSpeed", s.V120_PortSpeed);
+  s.AverageLen = ini.ReadInteger(m, "AverageLen", s.AverageLen);
+  s.AutoStart = ini.ReadBool(m, "AutoStart", s.AutoStart);
+  s.ShowEmulTab = ini.ReadBool(m, "ShowEmulTab", s.ShowEmulTab);
+  s.AutoHide = ini.ReadBool(m, "AutoHide", s.AutoHide);
+  s.SaveLogFlag = ini.ReadBool(m, "SaveLogFlag", s.SaveLogFlag);
+  s.AutoCleanFlag = ini.ReadBool(q, "AutoCleanFlag", s.AutoCleanFlag);
+  s.DatabaseSize = ini.ReadInteger(q, "DatabaseSize", s.DatabaseSize);
+  if (s.DatabaseSize < kMinDatabaseSize) s.DatabaseSize = kMinDatabaseSize;
+  s.Login = ini.ReadString(q, "Login", s.Login);
+  s.Comp = ini.ReadString(q, "Comp", s.Comp);
+  // The stored password replaces the one in memory only once it has been deciphered; a
+  // text that is no cipher text stops the reading here.
+  const std::string stored = ini.ReadString(q, "Password", "");
+  s.Password = stored.empty() ? stored : PasswordCipher::DecipherPassword(stored);
+  s.Version = ini.ReadInteger(q, "Version", s.Version);
+  s.set_timeouts = ini.ReadBool(b, "set_timeouts", s.set_timeouts);
+  s.old_update_mode = ini.ReadBool(m, "old_update_mode", s.old_update_mode);
+  s.vk_restart_time = ini.ReadInteger(b, "vk_restart_time", s.vk_restart_time);
+  s.max_dg = ini.ReadInteger(m, "max_dg", TruncateToInt(s.max_dg));
+}
+
+void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
+  const char* m = kSectionMain;
+  const char* q = kSectionMySQL;
+  const char* b = kSectionBK003;
+  ini.WriteString(m, "V120_PortName", s.V120_PortName);
+  ini.WriteInteger(m, "V120_PortSpeed", s.V120_PortSpeed);
+  ini.WriteString(m, "ModBUS_PortName", s.ModBUS_PortName);
+  ini.WriteInteger(m, "ModBUS_PortSpeed", s.ModBUS_PortSpeed);
+  ini.WriteString(m, "VK_PortName", s.VK_PortName);
+  ini.WriteInteger(m, "VK_PortSpeed", s.VK_PortSpeed);
+  ini.WriteInteger(m, "VK_device_num", s.VK_device_num);
+  ini.WriteInteger(m, "bkk23_mask", s.bkk23_mask);
+  ini.WriteInteger(m, "MaxWriteCount", s.MaxWriteCount);
+  ini.WriteInteger(m, "AverageLen", s.AverageLen);
+  ini.WriteBool(m, "AutoStart", s.AutoStart);
+  ini.WriteBool(m, "ShowEmulTab", s.ShowEmulTab);
+  ini.WriteBool(m, "AutoHide", s.AutoHide);
+  ini.WriteBool(m, "SaveLogFlag", s.SaveLogFlag);
+  ini.WriteBool(q, "AutoCleanFlag", s.AutoCleanFlag);
+  ini.WriteInteger(q, "DatabaseSize", s.DatabaseSize);
+  ini.WriteString(q, "Login", s.Login);
+  ini.WriteString(q, "Comp", s.Comp);
+  ini.WriteString(q, "Password", cipher.EncipherPassword(s.Password));
+  ini.WriteInteger(q, "Version", s.Version);
+  ini.WriteBool(b, "set_timeouts", s.set_timeouts);
+  ini.WriteBool(m, "old_update_mode", s.old_update_mode);
+  ini.WriteInteger(b, "vk_restart_time", s.vk_restart_time);
+  ini.WriteInteger(m, "max_dg", TruncateToInt(s.max_dg));
+}
+
+}  // namespace
+
+bool LoadConfigFile(const std::filesystem::path& iniFileName, Settings& settings) {
+  try {
+    ProfileFile ini(iniFileName);
+    std::string error;
+    if (!ini.Load(&error)) {
+      // Read as an empty file, as the profile routines have always done, but say so.
+      PostEvent("*** Файл настроек не прочитан: " + error + " ***");
+    }
+    ReadKeys(ini, settings);
+    return true;
+  } catch (const std::exception& e) {
+    PostEvent("Ошибка в LoadConfig");
+    PostEvent(std::string("*** ") + e.what() + " ***");
+  } catch (...) {
+    PostEvent("Ошибка в LoadConfig");
+  }
+  return false;
+}
+
+bool SaveConfig(const std::filesystem::path& iniFileName, const Settings& settings,
+                PasswordCipher& cipher) {
+  std::string error;
+  try {
+    // Keys go into the file as it stands now, so lines added by hand while the program ran
+    // survive. A file that cannot be read is left alone rather than replaced.
+    ProfileFile ini(iniFileName);
+    if (ini.Load(&error)) {
+      WriteKeys(ini, settings, cipher);
+      if (ini.Save(&error)) return true;
+    }
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  PostEvent("Ошибка в SaveConfig");
+  if (!error.empty()) PostEvent("*** Файл настроек не записан: " + error + " ***");
+  return false;
+}
+
+}  // namespace kalvix

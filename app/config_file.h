@@ -1,0 +1,34 @@
+// Reading and writing the settings file (kalvixsrv.ini).
+//
+// LoadConfigFile is the first half of start-up's LoadConfig: it reads every key into the
+// settings. The second half (connection parameters, connecting, loading the signal set)
+// runs only when this half returns true. Both functions run on the window thread.
+#ifndef KALVIX_APP_CONFIG_FILE_H_
+#define KALVIX_APP_CONFIG_FILE_H_
+
+#include <filesystem>
+
+#include "app/password_cipher.h"
+#include "app/settings.h"
+
+namespace kalvix {
+
+// Reads the keys in their fixed order, each with the setting's current value as default
+// (the password with the empty text); raises DatabaseSize to 60; deciphers the password;
+// reads max_dg as an integer and holds it as a real.
+// On a failure it posts "Ошибка в LoadConfig" and returns false; the keys read before the
+// failure keep their new values, the later ones their old values. A missing file leaves
+// every setting as it was but the password, which has no default but the empty text; an
+// unreadable file is reported and read as empty.
+bool LoadConfigFile(const std::filesystem::path& iniFileName, Settings& settings);
+
+// Writes every key but ServiceName and StartTime, the password always enciphered and max_dg
+// truncated toward zero; the file's other lines stay. On a failure it posts
+// "Ошибка в SaveConfig" with the reason; the file on disk is then the old one, whole.
+// Returns whether the file was written.
+bool SaveConfig(const std::filesystem::path& iniFileName, const Settings& settings,
+                PasswordCipher& cipher);
+
+}  // namespace kalvix
+
+#endif  // KALVIX_APP_CONFIG_FILE_H_

@@ -1,0 +1,205 @@
+#include "app/config_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "app/profile_file.h"
+#include "journal/event_log.h"
+
+namespace kalvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> DrainEvents() {
+  std::vector<std::string> texts;
+  TEventFIFO_Rec rec;
+  while (EventQueue().Pop(rec)) texts.push_back(rec.text);
+  return texts;
+}
+
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kalvix_cfg_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    ini_ = dir_ / "kalvixsrv.ini";
+    DrainEvents();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void WriteText(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
+  std::string ReadText() {
+    std::ifstream in(ini_, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  fs::path dir_;
+  fs::path ini_;
+  PasswordCipher cipher_;
+};
+
+Settings Changed() {
+  Settings s;
+  s.MaxWriteCount = 3;
+  s.ModBUS_PortName = "/dev/ttyUSB0";
+  s.ModBUS_PortSpeed = 115200;
+  s.V120_PortName = "COM9";
+  s.V120_PortSpeed = 38400;
+  s.VK_PortName = "ttyS2";
+  s.VK_PortSpeed = 4800;
+  s.VK_device_num = 7;
+  s.bkk23_mask = 6;
+  s.AverageLen = 30;
+  s.AutoStart = true;
+  s.ShowEmulTab = true;
+  s.AutoHide = true;
+  s.SaveLogFlag = false;
+  s.old_update_mode = true;
+  s.max_dg = 250;
+  s.AutoCleanFlag = false;
+  s.DatabaseSize = 365;
+  s.Login = "operator";
+  s.Comp = "/run/mysqld/mysqld.sock";
+  s.Password = "пароль \xff'\"";
+  s.Version = 4;
+  s.set_timeouts = false;
+  s.vk_restart_time = 12;
+  return s;
+}
+
+TEST_F(ConfigFileTest, SavedSettingsReadBackTheSame) {
+  const Settings saved = Changed();
+  ASSERT_TRUE(SaveConfig(ini_, saved, cipher_));
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded, saved);
+  EXPECT_EQ(ReadText().find(saved.Password), std::string::npos) << "password stored in clear";
+  EXPECT_TRUE(DrainEvents().empty());
+}
+
+TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
+  WriteText("just some text\nno sections here\n");
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded, Settings{});
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  ProfileFile ini(ini_);
+  ASSERT_TRUE(ini.Load());
+  const char* mainKeys[] = {"V120_PortName", "V120_PortSpeed", "ModBUS_PortName",
+                            "ModBUS_PortSpeed", "VK_PortName", "VK_PortSpeed", "VK_device_num",
+                            "bkk23_mask", "MaxWriteCount", "AverageLen", "AutoStart",
+                            "ShowEmulTab", "AutoHide", "SaveLogFlag", "old_update_mode", "max_dg"};
+  for (const char* key : mainKeys) EXPECT_TRUE(ini.ReadValue("main", key)) << key;
+  for (const char* key : {"AutoCleanFlag", "DatabaseSize", "Login", "Comp", "Password", "Version"}) {
+    EXPECT_TRUE(ini.ReadValue("MySQL", key)) << key;
+  }
+  EXPECT_TRUE(ini.ReadValue("BK003", "set_timeouts"));
+  EXPECT_TRUE(ini.ReadValue("BK003", "vk_restart_time"));
+  EXPECT_FALSE(ini.ReadValue("MySQL", "ServiceName")) << "read by the entry only, never written";
+  EXPECT_FALSE(ini.ReadValue("MySQL", "StartTime"));
+  EXPECT_EQ(ini.ReadValue("main", "max_dg"), "-1");
+  EXPECT_EQ(ini.ReadString("MySQL", "Password", "").size(), 50u) << "empty password, enciphered";
+  EXPECT_EQ(ReadText().substr(0, 32), "just some text\nno sections here\n");
+}
+
+TEST_F(ConfigFileTest, LimitsAndEncodingsOnReading) {
+  WriteText(
+      "[MySQL]\nDatabaseSize=10\nVersion=x5\n"
+      "[main]\nmax_dg=-1\nAverageLen=abc\nAutoStart=2\nSaveLogFlag=0\n");
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded.DatabaseSize, 60);
+  EXPECT_EQ(loaded.Version, 5);
+  EXPECT_EQ(loaded.max_dg, -1.0);
+  EXPECT_EQ(loaded.AverageLen, 60);
+  EXPECT_TRUE(loaded.AutoStart);
+  EXPECT_FALSE(loaded.SaveLogFlag);
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  ProfileFile ini(ini_);
+  ASSERT_TRUE(ini.Load());
+  EXPECT_EQ(ini.ReadValue("MySQL", "DatabaseSize"), "60");
+  EXPECT_EQ(ini.ReadValue("main", "max_dg"), "-1");
+  EXPECT_EQ(ini.ReadValue("main", "AutoStart"), "1");
+}
+
+TEST_F(ConfigFileTest, MaxDgIsTruncatedTowardZeroOnBothSides) {
+  Settings s;
+  s.max_dg = -2.9;
+  ASSERT_TRUE(SaveConfig(ini_, s, cipher_));
+  ProfileFile ini(ini_);
+  ASSERT_TRUE(ini.Load());
+  EXPECT_EQ(ini.ReadValue("main", "max_dg"), "-2");
+
+  // A missing key keeps the current value, truncated.
+  std::ofstream(ini_, std::ios::trunc) << "[main]\n";
+  Settings t;
+  t.max_dg = 7.8;
+  ASSERT_TRUE(LoadConfigFile(ini_, t));
+  EXPECT_EQ(t.max_dg, 7.0);
+}
+
+// A password typed into the file by hand is too short to be cipher text: the reading stops
+// right after it, with the message, and the later keys keep their previous values.
+TEST_F(ConfigFileTest, PlainPasswordStopsReadingAfterIt) {
+  WriteText(
+      "[main]\nAverageLen=20\nold_update_mode=1\nmax_dg=5\n"
+      "[MySQL]\nComp=dbhost\nPassword=secret\nVersion=4\n"
+      "[BK003]\nset_timeouts=0\nvk_restart_time=3\n");
+  Settings s;
+  s.Password = "before";
+  EXPECT_FALSE(LoadConfigFile(ini_, s));
+  EXPECT_EQ(s.AverageLen, 20);
+  EXPECT_EQ(s.Comp, "dbhost");
+  EXPECT_EQ(s.Password, "before");
+  EXPECT_EQ(s.Version, 5);
+  EXPECT_TRUE(s.set_timeouts);
+  EXPECT_FALSE(s.old_update_mode);
+  EXPECT_EQ(s.vk_restart_time, -1);
+  EXPECT_EQ(s.max_dg, -1.0);
+  const auto events = DrainEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0], "Ошибка в LoadConfig");
+}
+
+TEST_F(ConfigFileTest, SaveKeepsCommentsAndForeignKeys) {
+  WriteText("; site notes\n[main]\nPlantName=Line 2\nAverageLen=30\n[Extra]\nfoo=bar\n");
+  Settings s;
+  ASSERT_TRUE(LoadConfigFile(ini_, s));
+  s.AutoStart = false;  // as after a start with the database down
+  ASSERT_TRUE(SaveConfig(ini_, s, cipher_));
+  const std::string text = ReadText();
+  EXPECT_NE(text.find("; site notes\n"), std::string::npos);
+  EXPECT_NE(text.find("PlantName=Line 2\n"), std::string::npos);
+  EXPECT_NE(text.find("[Extra]\nfoo=bar\n"), std::string::npos);
+  EXPECT_NE(text.find("AutoStart=0\n"), std::string::npos);
+  EXPECT_NE(text.find("AverageLen=30\n"), std::string::npos);
+}
+
+TEST_F(ConfigFileTest, SaveFailureIsReportedAndLeavesNoFile) {
+  const fs::path missing = dir_ / "no" / "such" / "kalvixsrv.ini";
+  EXPECT_FALSE(SaveConfig(missing, Settings{}, cipher_));
+  const auto events = DrainEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0], "Ошибка в SaveConfig");
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(ConfigFileTest, MissingFileLeavesSettingsAsTheyAre) {
+  Settings s = Changed();
+  ASSERT_TRUE(LoadConfigFile(dir_ / "absent.ini", s));
+  s.Password = Changed().Password;
+  EXPECT_EQ(s, Changed());
+}
+
+}  // namespace
+}  // namespace kalvix

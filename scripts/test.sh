@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The one command that checks KALVIX: installs what is missing, builds, and runs the whole
+# test suite three times: a plain build, AddressSanitizer with UndefinedBehaviorSanitizer,
+# and the suites that start threads under ThreadSanitizer. Exits non-zero on any failure.
+#
+#   scripts/test.sh            all three variants
+#   KALVIX_VARIANTS="plain" scripts/test.sh    a subset (plain, asan, tsan)
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+VARIANTS="${KALVIX_VARIANTS:-plain asan tsan}"
+JOBS="${KALVIX_JOBS:-$(nproc)}"
+
+bash scripts/install-deps.sh || { echo "test.sh: installing dependencies failed"; exit 1; }
+
+declare -a SUMMARY=()
+FAILED=0
+PASSED_TOTAL=0
+FAILED_TOTAL=0
+
+run_variant() {
+  local name="$1" dir="$2" sanitize="$3"
+  shift 3
+  local start=$SECONDS
+  echo
+  echo "=== $name: configure and build in $dir ==="
+  if ! cmake -S . -B "$dir" -G Ninja -DKALVIX_SANITIZE="$sanitize" >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"
+    SUMMARY+=("$name: CONFIGURE FAILED")
+    FAILED=1
+    return
+  fi
+  if ! cmake --build "$dir" -j "$JOBS"; then
+    SUMMARY+=("$name: BUILD FAILED")
+    FAILED=1
+    return
+  fi
+  echo "=== $name: tests ==="
+  local log="$dir/ctest.log"
+  local ok=0
+  (cd "$dir" && ctest --output-on-failure --timeout 900 "$@") 2>&1 | tee "$log" || ok=$?
+  # "100% tests passed, 0 tests failed out of 4"
+  local counts
+  counts=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$counts" ]; then
+    local failed total
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$counts")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$counts")
+    PASSED_TOTAL=$((PASSED_TOTAL + total - failed))
+    FAILED_TOTAL=$((FAILED_TOTAL + failed))
+  else
+    ok=1
+    FAILED_TOTAL=$((FAILED_TOTAL + 1))
+  fi
+  if [ "$ok" -eq 0 ]; then
+    SUMMARY+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1) ($((SECONDS - start)) s)")
+  else
+    SUMMARY+=("$name: FAILED: $(grep -E 'tests passed|tests failed' "$log" | tail -1)")
+    FAILED=1
+  fi
+}
+
+mkdir -p build
+for variant in $VARIANTS; do
+  case "$variant" in
+    plain) run_variant plain build "" ;;
+    asan)
+      ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
+      UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+        run_variant "asan+ubsan" build-asan address ;;
+    tsan)
+      TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+        run_variant tsan build-tsan thread -L threads ;;
+    *) echo "test.sh: unknown variant $variant"; exit 2 ;;
+  esac
+done
+
+echo
+echo "================ KALVIX test summary ================"
+for line in "${SUMMARY[@]}"; do echo "  $line"; done
+echo "suites: $PASSED_TOTAL passed, $FAILED_TOTAL failed"
+if [ "$FAILED" -ne 0 ]; then
+  echo "RESULT: FAILED"
+  exit 1
+fi
+echo "RESULT: all variants passed"
