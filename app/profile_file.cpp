@@ -68,7 +68,7 @@ std::string Errno(const std::string& what) { return what + ": " + std::strerror(
 
 std::optional<int> ParseInteger(std::string_view text) {
   text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
   int value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;

@@ -59,14 +59,14 @@ TEST_F(ProfileFileTest, LookupIgnoresCaseAndFirstMatchWins) {
 TEST_F(ProfileFileTest, IntegerAndBooleanEncodings) {
   WriteText(
       "[main]\n"
-      "a=12\nb=-7\nc=12abc\nd=\ne=true\nf=0\ng=5\nh=99999999999\ni= +3 \n");
+      "a=12\nb=-7\nc=12abc\nd=\ne=true\nf=0\ng=5\nh=99999999999\ni= +3 \nj=+-3\n");
   ProfileFile ini(path_);
   ASSERT_TRUE(ini.Load());
   struct Case {
     const char* key;
     int expected;
   };
-  const Case ints[] = {{"a", 12}, {"b", -7}, {"c", -1}, {"d", -1}, {"e", -1}, {"h", -1}, {"i", 3}};
+  const Case ints[] = {{"a", 12}, {"b", -7}, {"c", -1}, {"d", -1}, {"e", -1}, {"h", -1}, {"i", 3}, {"j", -1}};
   for (const Case& c : ints) EXPECT_EQ(ini.ReadInteger("main", c.key, -1), c.expected) << c.key;
   EXPECT_FALSE(ini.ReadBool("main", "f", true));
   EXPECT_TRUE(ini.ReadBool("main", "g", false));

@@ -61,7 +61,10 @@ DateTime EncodeDateTime(const DateTimeParts& p) {
 
 DateTimeParts DecodeDateTime(DateTime value) {
   DateTimeParts parts;
-  if (!std::isfinite(value)) return parts;
+  // Beyond year 9999 (or before year 1) there is no wall-clock reading to give.
+  constexpr double kMaxDays = 2958466.0;
+  constexpr double kMinDays = -693593.0;
+  if (!std::isfinite(value) || value >= kMaxDays || value < kMinDays) return parts;
   long long totalMs = std::llround(value * kMillisecondsPerDay);
   long long days = totalMs / 86400000;
   long long msOfDay = totalMs % 86400000;

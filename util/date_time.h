@@ -29,7 +29,8 @@ struct DateTimeParts {
 // The current local date and time, to the millisecond.
 DateTime Now();
 
-// Parts to value and back. DecodeDateTime rounds to the nearest millisecond.
+// Parts to value and back. DecodeDateTime rounds to the nearest millisecond; a value outside
+// the years 1 to 9999, NaN or infinite decodes as day 0 (1899-12-30 00:00).
 DateTime EncodeDateTime(const DateTimeParts& parts);
 DateTimeParts DecodeDateTime(DateTime value);
 

@@ -43,6 +43,14 @@ TEST(DateTime, DecodeRoundsToTheMillisecondWithoutCarryErrors) {
   EXPECT_EQ(q.millisecond, 250);
 }
 
+TEST(DateTime, OutOfRangeValuesDecodeAsDayZero) {
+  for (double v : {1e300, -1e300, std::nan(""), 3e6}) {
+    const DateTimeParts p = DecodeDateTime(v);
+    EXPECT_EQ(p.year, 1899) << v;
+    EXPECT_EQ(FormatDateTime("yyyy", v), "1899");
+  }
+}
+
 TEST(DateTime, FormatPatterns) {
   const DateTime t = EncodeDateTime({2011, 7, 5, 4, 3, 7, 9});
   struct Case {
