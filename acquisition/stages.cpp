@@ -1,0 +1,87 @@
+#include "acquisition/stages.h"
+
+#include <cmath>
+#include <exception>
+
+#include "journal/event_log.h"
+
+namespace kalvix {
+namespace {
+
+// 1 when the value exceeds the threshold. A NaN compares false, so a missing density or
+// load reads as "not working".
+double Above(double value, double threshold) { return value > threshold ? 1.0 : 0.0; }
+
+}  // namespace
+
+bool TranslateIn(SignalSet& set, const PlantLimits& limits) {
+  try {
+    const auto& signals = set.Signals();
+    const int count = set.SignalCount();
+    for (int i = 0; i < count; ++i) {
+      const TSignalSet& s = signals[static_cast<size_t>(i)];
+      if (!s.IsConvertedInput()) continue;
+      set.InstantValues.SetSlot(i, CalibrateValue(set.RawValues.Slot(i), &s.calibration));
+    }
+    const double rab = Above(set.InstantValues.Slot(set.SignalIndex("PLS")),
+                             limits.MIN_PLS.load(std::memory_order_relaxed));
+    set.InstantValues.SetSlot(set.SignalIndex("RAB"), rab);
+    set.InstantValues.SetStamp(Now());
+    const double rn = rab == 1.0 ? Above(set.InstantValues.Slot(set.SignalIndex("TNK23")),
+                                         limits.MIN_NAGR.load(std::memory_order_relaxed))
+                                 : 0.0;
+    set.InstantValues.SetSlot(set.SignalIndex("RN"), rn);
+    return true;
+  } catch (...) {
+    PostEvent("!!! Ошибка в функции TranslateIn() !!!");
+    return false;
+  }
+}
+
+bool CalcWorks(SignalSet& set, const PlantLimits& limits, const Setpoints& setpoints) {
+  try {
+    const auto& signals = set.Signals();
+    const int count = set.SignalCount();
+    for (int i = 0; i < count; ++i) {
+      const TSignalSet& s = signals[static_cast<size_t>(i)];
+      if (!s.IsConvertedInput() || s.SignalName == "G_1T1") continue;
+      TFlyAverage* average = set.Average(i);
+      if (average == nullptr) continue;
+      const double value = set.InstantValues.Slot(i);
+      if (std::isfinite(value)) {
+        average->SetNewData(value);
+        average->SetAccepted(true);
+      }
+      set.AveragedValues.SetSlot(i, average->GetValCount() > 0 ? average->GetAverage() : value);
+    }
+    for (const char* counter : {"G2", "G23", "G41"}) {
+      const int slot = set.SignalIndex(counter);
+      set.AveragedValues.SetSlot(slot, set.InstantValues.Slot(slot));
+    }
+    const double rab = Above(set.AveragedValues.Slot(set.SignalIndex("PLS")),
+                             limits.MIN_PLS.load(std::memory_order_relaxed));
+    set.AveragedValues.SetSlot(set.SignalIndex("RAB"), rab);
+    set.AveragedValues.SetStamp(Now());
+    const double rn = rab == 1.0 ? Above(set.AveragedValues.Slot(set.SignalIndex("TNK23")),
+                                         limits.MIN_NAGR.load(std::memory_order_relaxed))
+                                 : 0.0;
+    set.AveragedValues.SetSlot(set.SignalIndex("RN"), rn);
+    const struct {
+      const char* name;
+      double value;
+    } outputs[] = {{"_PLSZ", setpoints.PlszSetpoint.load()}, {"_TNZ", setpoints.TnzSetpoint.load()}};
+    for (const auto& output : outputs) {
+      const int slot = set.SignalIndex(output.name);
+      set.AveragedValues.SetSlot(slot, output.value);
+      set.InstantValues.SetSlot(slot, output.value);
+      set.OutputValues.SetSlot(slot, output.value);
+    }
+    set.AveragedValues.SetStamp(Now());
+    return true;
+  } catch (...) {
+    PostEvent("!!! Ошибка в функции CalcWorks() !!!");
+    return false;
+  }
+}
+
+}  // namespace kalvix
