@@ -1,0 +1,111 @@
+// SerialPort: one serial line through termios, with the time-out semantics of PortTimeouts.
+//
+// Ownership and threads: one owner thread calls every member except Interrupt(), which any
+// thread may call at any time to wake a wait in progress (a read, a write, a drain or a
+// pause) at once; the wait then reports PortStatus::kInterrupted, and so does every later
+// wait until the port is opened again. A stop sequence calls Interrupt() and then lets the
+// owner close the port; without it every read and write still ends within its budget.
+//
+// Open is exclusive: TIOCEXCL keeps other (unprivileged) openers out, and a non-blocking
+// flock on the device keeps out a second opener even when it runs as root, on real ports
+// and on pseudo-terminals alike. The descriptor is O_NOCTTY and O_CLOEXEC.
+//
+// Until a link installs its own time-outs the port uses kDefaultPortTimeouts, so no read
+// waits without bound.
+#ifndef KALVIX_DEVICES_SERIAL_PORT_H_
+#define KALVIX_DEVICES_SERIAL_PORT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "devices/port_timeouts.h"
+
+namespace kalvix {
+
+enum class PortStatus {
+  kOk,
+  kNotOpen,      // no device is open
+  kInterrupted,  // Interrupt() was called
+  kIoError,      // the device reported an error (e.g. the other end of a pty went away)
+};
+
+// The outcome of a read or a write: how many bytes moved, and whether the call failed.
+// A read that delivers fewer bytes than asked (even none) within its budget is kOk.
+struct PortIo {
+  size_t count = 0;
+  PortStatus status = PortStatus::kOk;
+  bool Ok() const { return status == PortStatus::kOk; }
+};
+
+// How configuring the line went: reading the current settings or writing them back failed.
+enum class LineResult { kOk, kReadFailed, kWriteFailed };
+
+class SerialPort {
+ public:
+  SerialPort();
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Opens the device for reading and writing, exclusively. A port already open is closed
+  // first. Clears a pending Interrupt() and restores the default time-outs. False with the
+  // system's reason in *error when the device is missing or held by someone else.
+  bool Open(const std::filesystem::path& device, std::string* error = nullptr);
+  // Releases the device (also its exclusive hold). Safe when nothing is open.
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::filesystem::path& Device() const { return device_; }
+
+  void SetTimeouts(const PortTimeouts& timeouts) { timeouts_ = timeouts; }
+  const PortTimeouts& Timeouts() const { return timeouts_; }
+
+  // Reads the line settings, sets the speed (standard termios rates directly, any other
+  // through termios2 BOTHER), 8 data bits, no parity, one stop bit, raw mode (no echo, no
+  // line editing, no character translation) and XON/XOFF off in both directions, and writes
+  // them back. With disableRts, RTS/CTS handshaking is switched off and RTS is dropped.
+  // Every other setting (modem-line handshaking, DTR) stays as the driver reports it.
+  LineResult SetLine(uint32_t speed, bool disableRts);
+  // The output speed the driver reports, or nothing when it cannot be read.
+  std::optional<uint32_t> LineSpeed() const;
+
+  // Reads up to into.size() bytes within the read budget of the time-outs.
+  PortIo Read(std::span<uint8_t> into);
+  // Writes the bytes within the write budget; a short count means the budget ran out.
+  PortIo Write(std::span<const uint8_t> bytes);
+  // Waits until the driver has transmitted everything written, at most the write budget of
+  // the bytes still queued. False on time-out, interrupt or error.
+  bool Drain();
+  // Discards bytes received and not yet read.
+  bool DiscardInput();
+  // Bytes received and not yet read (0 when closed or on error).
+  size_t BytesWaiting() const;
+  // Waits at most `ms` for a byte to arrive; true when one is waiting.
+  bool WaitReadable(uint32_t ms);
+  // Sleeps `ms`, or less when interrupted; false when interrupted.
+  bool Pause(uint32_t ms);
+
+  // Any thread: wakes the wait in progress and fails every later wait until Open.
+  void Interrupt();
+
+ private:
+  enum class WaitResult { kReady, kTimeout, kInterrupted, kError };
+  // Waits up to timeoutMs (negative: no limit) for `events` on the port, or for an interrupt.
+  WaitResult Wait(short events, int64_t timeoutMs);
+  bool InterruptPending() const;
+  void ClearInterrupt();
+  uint32_t CharTimeMicros() const;
+
+  int fd_ = -1;
+  int wakeFd_ = -1;  // eventfd, constant after construction; written by Interrupt()
+  std::filesystem::path device_;
+  PortTimeouts timeouts_ = kDefaultPortTimeouts;
+  uint32_t speed_ = 9600;  // last speed set, for the drain estimate
+};
+
+}  // namespace kalvix
+
+#endif  // KALVIX_DEVICES_SERIAL_PORT_H_
