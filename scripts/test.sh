@@ -19,6 +19,35 @@ FAILED=0
 PASSED_TOTAL=0
 FAILED_TOTAL=0
 
+# The private database server of the run (scripts/mariadb.sh), started once for all variants
+# in a folder of its own and stopped and removed on exit, also after a failure or Ctrl-C.
+# KALVIX_TEST_DB_DIR names a server of one's own instead, which the run leaves running.
+DB_DIR="${KALVIX_TEST_DB_DIR:-}"
+DB_OWNED=0
+if [ -z "$DB_DIR" ]; then
+  DB_OWNED=1
+  DB_DIR="$ROOT/build/.mariadb-$$"
+  # A Unix socket path holds at most 107 bytes.
+  if [ ${#DB_DIR} -gt 90 ]; then DB_DIR="${TMPDIR:-/tmp}/kalvix-test-db-$$"; fi
+fi
+stop_db() {
+  if [ "$DB_OWNED" -eq 1 ]; then
+    bash scripts/mariadb.sh stop "$DB_DIR" && rm -rf "$DB_DIR"
+  fi
+}
+trap stop_db EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+mkdir -p build
+if bash scripts/mariadb.sh start "$DB_DIR"; then
+  export KALVIX_TEST_DB_SOCKET="$DB_DIR/mysqld.sock"
+  export KALVIX_TEST_DB_PORT="$(sed -n 's/^KALVIX_DB_PORT=//p' "$DB_DIR/env")"
+  export KALVIX_TEST_DB_USER=root
+else
+  SUMMARY+=("database: the private MariaDB server did not start (the db suites fail)")
+  FAILED=1
+fi
+
 run_variant() {
   local name="$1" dir="$2" sanitize="$3"
   shift 3
