@@ -1,0 +1,236 @@
+#include "devices/modbus_io.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "devices/modbus_crc.h"
+#include "devices/modbus_frame.h"
+#include "devices/modbus_messages.h"
+#include "devices/modbus_receive.h"
+#include "devices/port_open.h"
+#include "devices/port_timeouts.h"
+#include "journal/event_log.h"
+
+namespace kalvix {
+namespace {
+
+// Clears a flag when the scope ends, whichever way it ends.
+class FlagScope {
+ public:
+  explicit FlagScope(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
+  ~FlagScope() { flag_.store(false); }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
+
+}  // namespace
+
+TModBUS::TModBUS(std::filesystem::path workDir) : workDir_(std::move(workDir)) {}
+
+TModBUS::~TModBUS() { Close(); }
+
+bool TModBUS::Open(int32_t speed) {
+  std::lock_guard lock(transaction_);
+  if (!IsAcceptedSpeed(speed)) {
+    PostEvent(kTextWrongSpeed);
+    return false;
+  }
+  PortOpenPlan plan;
+  plan.speed = speed;
+  plan.timeoutsBeforeLine = ReadPortTimeouts(workDir_, PortName);
+  const PortOpenResult result = RunPortOpen(Handle, PortName, plan);
+  if (result != PortOpenResult::kOk) {
+    SetError(PortOpenText(result));
+    return false;
+  }
+  Speed.store(speed);
+  Connected.store(true);
+  return true;
+}
+
+bool TModBUS::Close() {
+  Handle.Interrupt();  // a transaction in progress ends at its next wait
+  std::lock_guard lock(transaction_);
+  Handle.Close();
+  Connected.store(false);
+  return true;
+}
+
+bool TModBUS::SendComBlock(std::span<const uint8_t> block) {
+  std::lock_guard lock(transaction_);
+  return SendLocked(block);
+}
+
+bool TModBUS::ReciveComBlock(std::span<uint8_t> destination, int32_t length, bool lengthKnown) {
+  std::lock_guard lock(transaction_);
+  return ReceiveLocked(destination, length, lengthKnown);
+}
+
+bool TModBUS::SendLocked(std::span<const uint8_t> block) {
+  try {
+    if (!Connected.load()) {
+      SetError(modbus_text::kPortNotConnected);
+      return false;
+    }
+    const size_t n = block.size();
+    if (n > kMaxBlock) {
+      SetError(modbus_text::kBlockTooLarge);
+      return false;
+    }
+    if (block.data() != SendBuf) std::memmove(SendBuf, block.data(), n);
+    Handle.DiscardInput();
+    LastCrc = ModbusCrc(std::span<const uint8_t>(SendBuf, n));
+    SendBuf[n] = LastCrc & 0xFF;
+    SendBuf[n + 1] = LastCrc >> 8;
+    SendBuf[n + 2] = 0;
+    const PortIo io = Handle.Write(std::span<const uint8_t>(SendBuf, n + 2));
+    if (!io.Ok() || io.count != n + 2) {
+      SetError(modbus_text::kSendFailed);
+      return false;
+    }
+    Handle.Drain();
+    Handle.DiscardInput();  // the echo of an RS-485 converter
+    Handle.Pause(kTurnaroundMs);
+    return true;
+  } catch (const std::exception&) {
+    ExceptionFlag = true;
+    ExceptionText = modbus_text::kFaultInSend;
+    return false;
+  }
+}
+
+bool TModBUS::ReceiveLocked(std::span<uint8_t> destination, int32_t length, bool lengthKnown) {
+  try {
+    if (!Connected.load()) {
+      SetError(modbus_text::kPortNotConnected);
+      return false;
+    }
+    RecvLen = 0;
+    SerialModbusLine line(Handle);
+    ReceiveRequest request;
+    request.devAddr = DevAddr;
+    request.funcCode = FuncCode;
+    request.checkFunction = CheckFunction;
+    request.length = length;
+    request.lengthKnown = lengthKnown;
+    request.frameGapMs = FrameGapMs();
+    const ReceiveResult result = ReceiveReply(line, request, RecvBuf, destination);
+    if (result.error) SetError(result.error);
+    RecvLen = static_cast<int32_t>(result.length);
+    return result.ok;
+  } catch (const std::exception&) {
+    ExceptionFlag = true;
+    ExceptionText = modbus_text::kFaultInReceive;
+    return false;
+  }
+}
+
+uint32_t TModBUS::FrameGapMs() const {
+  // At least 3.5 character times, the silence that ends an RTU frame; the port's read
+  // interval when that is longer, since it is the gap the site has set for this line.
+  const int32_t speed = std::max(Speed.load(), 1);
+  const uint32_t frameSilence = static_cast<uint32_t>((35'000 + speed - 1) / speed) + 1;
+  const uint32_t interval = Handle.Timeouts().readInterval;
+  if (interval == 0 || interval == kReturnImmediately) return frameSilence;
+  return std::max(interval, frameSilence);
+}
+
+bool TModBUS::Query(std::span<const uint8_t> data, std::span<uint8_t> destination,
+                    int32_t expectedLength) {
+  if (Busy.exchange(true)) {
+    // Another transaction on this object has not finished; a worker must not wait on a
+    // notice, so it goes to the event log.
+    PostEvent(modbus_text::kBusy);
+    return false;
+  }
+  {
+    std::lock_guard lock(transaction_);
+    ErrorText.clear();
+    ExceptionFlag = false;
+    ExceptionText.clear();
+    RecvLen = 0;
+    std::memset(SendBuf, 0, sizeof SendBuf);
+    std::memset(RecvBuf, 0, sizeof RecvBuf);
+
+    {
+      FlagScope sending(Sending);
+      if (data.size() + 2 > kMaxBlock) {
+        SetError(modbus_text::kBlockTooLarge);
+      } else {
+        SendBuf[0] = static_cast<uint8_t>(DevAddr & 0xFF);
+        SendBuf[1] = FuncCode;
+        std::copy(data.begin(), data.end(), SendBuf + 2);
+        SendLocked(std::span<const uint8_t>(SendBuf, data.size() + 2));
+      }
+    }
+    {
+      // The receive step runs even when the send failed: it then reports why nothing came.
+      FlagScope receiving(Receiving);
+      if (expectedLength > 0) {
+        ReceiveLocked(destination, expectedLength, true);
+      } else {
+        ReceiveLocked(destination, 512, false);
+      }
+    }
+  }
+  Busy.store(false);
+  return true;
+}
+
+bool TModBUS::ReadRegister(uint16_t reg, int32_t& value) {
+  FuncCode = kFuncReadHolding;
+  uint8_t reply[kReadReplyRoom] = {};
+  if (!Query(ReadRequestData(reg, 1), reply, -1)) return false;
+  const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
+  switch (CheckReadReply(received, 1)) {
+    case ReadReplyCheck::kOk:
+      break;
+    case ReadReplyCheck::kTooShort:
+    case ReadReplyCheck::kBadCount:
+      SetError(modbus_text::kBadReply);
+      return false;
+    case ReadReplyCheck::kBadCrc:
+      return false;  // as a pair read: the reason stays what the receive step said
+  }
+  value = reply[3] * 256 + reply[4];
+  return true;
+}
+
+bool TModBUS::ReadPair(uint16_t reg, uint32_t& pattern) {
+  FuncCode = kFuncReadHolding;
+  uint8_t reply[kReadReplyRoom] = {};
+  if (!Query(ReadRequestData(reg, 2), reply, -1)) return false;
+  const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
+  switch (CheckReadReply(received, 2)) {
+    case ReadReplyCheck::kOk:
+      break;
+    case ReadReplyCheck::kTooShort:
+    case ReadReplyCheck::kBadCount:
+      SetError(modbus_text::kBadReply);
+      return false;
+    case ReadReplyCheck::kBadCrc:
+      return false;
+  }
+  pattern = PatternFromWire(std::span<const uint8_t, 4>(reply + 3, 4), InverseBytes, InverseWords);
+  return true;
+}
+
+bool TModBUS::WritePair(uint16_t reg, uint32_t pattern) {
+  FuncCode = kFuncWriteMultiple;
+  const auto bytes = WireFromPattern(pattern, InverseBytes, InverseWords);
+  uint8_t reply[kWriteReplyRoom] = {};
+  if (!Query(WritePairRequestData(reg, bytes), reply, -1)) return false;
+  const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
+  if (!IsWriteEcho(received, static_cast<uint8_t>(DevAddr & 0xFF), reg, 2)) {
+    if (ErrorText.empty()) SetError(modbus_text::kBadReply);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kalvix

@@ -1,0 +1,87 @@
+#include "devices/modbus_receive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "devices/modbus_crc.h"
+#include "devices/modbus_frame.h"
+#include "devices/modbus_messages.h"
+#include "util/tick_count.h"
+
+namespace kalvix {
+namespace {
+
+ReceiveResult Fail(const char* text) { return {false, 0, text}; }
+
+// A line that stopped working under the step (closed or interrupted) ends it as a port
+// that is not connected; any other read error as a missing answer.
+const char* LineFailureText(const PortIo& io) {
+  return io.status == PortStatus::kIoError ? modbus_text::kNoAnswer
+                                           : modbus_text::kPortNotConnected;
+}
+
+ReceiveResult Accept(std::span<const uint8_t> reply, std::span<uint8_t> destination) {
+  if (reply.size() > destination.size()) return {true, 0, nullptr};  // no room: not accepted
+  std::copy(reply.begin(), reply.end(), destination.begin());
+  return {true, reply.size(), nullptr};
+}
+
+}  // namespace
+
+uint32_t SerialModbusLine::Ticks() { return TickCount(); }
+
+ReceiveResult ReceiveReply(ModbusLine& line, const ReceiveRequest& request, std::span<uint8_t> work,
+                           std::span<uint8_t> destination) {
+  std::fill_n(work.begin(), std::min<size_t>(work.size(), 512), 0);
+
+  // The reply's start: the slave's address.
+  const uint32_t start = line.Ticks();
+  int foreign = 0;
+  bool found = false;
+  while (TicksBetween(start, line.Ticks()) < kAddressSearchMs) {
+    const PortIo io = line.Read(work.first(1));
+    if (!io.Ok()) return Fail(LineFailureText(io));
+    if (io.count == 0) continue;
+    if (work[0] == request.devAddr) {
+      found = true;
+      break;
+    }
+    if (foreign == kMaxForeignBytes) return Fail(modbus_text::kWrongAnswer);
+    ++foreign;
+  }
+  if (!found) return Fail(modbus_text::kNoAnswer);
+
+  const PortIo fn = line.Read(work.subspan(1, 1));
+  if (!fn.Ok()) return Fail(modbus_text::kFunctionReadFailed);
+  if (fn.count == 0) return Fail(modbus_text::kFunctionMissing);
+  if (request.checkFunction && work[1] != request.funcCode)
+    return Fail(modbus_text::kUnexpectedAnswer);
+
+  if (request.lengthKnown) {
+    const size_t n = static_cast<size_t>(request.length) % 256;
+    const PortIo rest = line.Read(work.subspan(2, n + 2));
+    if (!rest.Ok() || rest.count < n + 2) return Fail(modbus_text::kReplyIncomplete);
+    if (!FrameCrcOk(work.first(n + 4))) return Fail(modbus_text::kReplyChecksum);
+    return Accept(work.first(n + 4), destination);
+  }
+
+  const size_t limit = request.length > 0 ? static_cast<size_t>(request.length) : 0;
+  size_t k = 2;
+  for (;;) {
+    const PortIo io = line.Read(work.subspan(k, 1));
+    if (!io.Ok()) return Fail(modbus_text::kReplyIncomplete);
+    if (io.count == 0) break;  // a whole read budget without a byte: the reply has ended
+    ++k;
+    if (k >= limit || k > kMaxReplyBytes || k >= work.size()) {
+      line.DiscardInput();
+      return {limit != 0, 0, nullptr};
+    }
+    if (line.BytesWaiting() > 0) continue;
+    const size_t announced = AnnouncedReplyLength(work.first(k));
+    if (announced != 0 && k >= announced) break;
+    if (!line.WaitReadable(request.frameGapMs)) break;
+  }
+  return Accept(work.first(k), destination);
+}
+
+}  // namespace kalvix
