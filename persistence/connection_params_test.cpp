@@ -1,0 +1,74 @@
+#include "persistence/connection_params.h"
+
+#include <gtest/gtest.h>
+
+namespace kalvix {
+namespace {
+
+TEST(ConnectionParams, DefaultsPointAtTheLocalKalvixDatabase) {
+  const ConnectionParams params;
+  EXPECT_EQ(params.Value("HostName"), "127.0.0.1");
+  EXPECT_EQ(params.Value("Database"), "kalvix");
+  EXPECT_EQ(params.Value("User_Name"), "root");
+  EXPECT_EQ(params.Value("Password"), "");
+}
+
+TEST(ConnectionParams, SetReplacesTheNamedLineOrAppends) {
+  ConnectionParams params;
+  params.Set("HostName", "plant-db:3307");
+  params.Set("hostname", "plant-db");  // names ignore letter case
+  params.Set("LocaleCode", "0000");
+  EXPECT_EQ(params.Value("HostName"), "plant-db");
+  EXPECT_EQ(params.Value("LocaleCode"), "0000");
+  EXPECT_EQ(params.Lines().size(), 5u);
+  EXPECT_EQ(params.Lines().front(), "hostname=plant-db");
+}
+
+// A user name that contains the word "Password" must not be the line that the password
+// replaces, and a password that contains "HostName" must not hide the host line.
+TEST(ConnectionParams, ValueContainingAnotherNameIsNotReplaced) {
+  ConnectionParams params;
+  params.Set("User_Name", "Password_admin");
+  params.Set("Password", "HostName=evil");
+  params.Set("HostName", "db1");
+  EXPECT_EQ(params.Value("User_Name"), "Password_admin");
+  EXPECT_EQ(params.Value("Password"), "HostName=evil");
+  EXPECT_EQ(params.Value("HostName"), "db1");
+}
+
+TEST(ParseHostName, Forms) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* host;
+    unsigned port;
+    const char* socket;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", true, "127.0.0.1", 0, ""},
+      {"plant-db", true, "plant-db", 0, ""},
+      {"plant-db:3307", true, "plant-db", 3307, ""},
+      {"/run/kalvix/mysqld.sock", true, "", 0, "/run/kalvix/mysqld.sock"},
+      {"[::1]:3307", true, "::1", 3307, ""},
+      {"[::1]", true, "::1", 0, ""},
+      {"fe80::1", true, "fe80::1", 0, ""},
+      {"", true, "", 0, ""},
+      {"plant-db:", false, "", 0, ""},
+      {"plant-db:port", false, "", 0, ""},
+      {"plant-db:70000", false, "", 0, ""},
+      {"plant-db:0", false, "", 0, ""},
+      {"[::1", false, "", 0, ""},
+      {"[::1]x", false, "", 0, ""},
+  };
+  for (const Case& c : cases) {
+    DbEndpoint endpoint;
+    ASSERT_EQ(ParseHostName(c.text, endpoint), c.ok) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(endpoint.host, c.host) << c.text;
+    EXPECT_EQ(endpoint.port, c.port) << c.text;
+    EXPECT_EQ(endpoint.socketPath, c.socket) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace kalvix

@@ -1,0 +1,316 @@
+#include "persistence/db_connection.h"
+
+#include <errmsg.h>
+#include <mysql.h>
+#include <mysqld_error.h>
+#include <strings.h>
+
+#include <charconv>
+#include <memory>
+
+#include "persistence/sql_literal.h"
+
+namespace kalvix {
+namespace {
+
+// mysql_library_init is not thread-safe; mysql_init would call it lazily from whichever
+// thread connects first, so it runs once here instead.
+void InitClientLibrary() {
+  static const bool initialised = [] { return mysql_library_init(0, nullptr, nullptr) == 0; }();
+  (void)initialised;
+}
+
+bool IsConnectionLost(unsigned code) {
+  switch (code) {
+    case CR_CONNECTION_ERROR:      // 2002: socket not reachable
+    case CR_CONN_HOST_ERROR:       // 2003: TCP host not reachable
+    case CR_SERVER_GONE_ERROR:     // 2006: the server went away between statements
+    case CR_SERVER_LOST:           // 2013: the connection broke during the statement
+    case CR_SERVER_LOST_EXTENDED:  // 2055: the same, with the system error
+    case ER_SERVER_SHUTDOWN:       // 1053: the server is shutting down under the statement
+    case ER_CONNECTION_KILLED:     // 1927: the session was killed
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "yyyy-mm-dd", "yyyy-mm-dd hh:nn:ss" and "yyyy-mm-dd hh:nn:ss.ffffff" as the server sends
+// DATE, DATETIME and TIMESTAMP values. The zero date has no day to give and reads as NULL.
+DbValue ParseServerDateTime(std::string_view text) {
+  auto number = [&](size_t pos, size_t len, int& out) {
+    if (pos + len > text.size()) return false;
+    int value = 0;
+    for (size_t i = pos; i < pos + len; ++i) {
+      if (!IsDigit(text[i])) return false;
+      value = value * 10 + (text[i] - '0');
+    }
+    out = value;
+    return true;
+  };
+  DateTimeParts p;
+  if (!number(0, 4, p.year) || !number(5, 2, p.month) || !number(8, 2, p.day)) {
+    return std::string(text);
+  }
+  if (text.size() >= 19 &&
+      (!number(11, 2, p.hour) || !number(14, 2, p.minute) || !number(17, 2, p.second))) {
+    return std::string(text);
+  }
+  if (text.size() > 20 && text[19] == '.') {
+    int ms = 0;
+    int digits = 0;
+    for (size_t i = 20; i < text.size() && digits < 3 && IsDigit(text[i]); ++i, ++digits) {
+      ms = ms * 10 + (text[i] - '0');
+    }
+    for (; digits < 3; ++digits) ms *= 10;
+    p.millisecond = ms;
+  }
+  if (p.month < 1 || p.month > 12 || p.day < 1 || p.day > 31) return std::monostate{};
+  return DbDateTime{EncodeDateTime(p)};
+}
+
+DbValue ConvertField(const MYSQL_FIELD& field, const char* data, unsigned long length) {
+  if (data == nullptr) return std::monostate{};
+  const std::string_view text(data, length);
+  switch (field.type) {
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_YEAR: {
+      int64_t value = 0;
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (ec == std::errc() && ptr == text.data() + text.size()) return value;
+      // An unsigned BIGINT beyond the signed range: keep its magnitude as a real.
+      double real = 0;
+      std::from_chars(text.data(), text.data() + text.size(), real);
+      return real;
+    }
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE: {
+      double value = 0;
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (ec == std::errc() && ptr == text.data() + text.size()) return value;
+      return std::string(text);
+    }
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_TIMESTAMP:
+      return ParseServerDateTime(text);
+    default:
+      return std::string(text);
+  }
+}
+
+// Frees a result set on every path out of a reader.
+struct ResultDeleter {
+  void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
+};
+using ResultPtr = std::unique_ptr<MYSQL_RES, ResultDeleter>;
+
+}  // namespace
+
+int DbResult::ColumnIndex(std::string_view name) const {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (SameName(columns[i], name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+DbConnection::DbConnection() { InitClientLibrary(); }
+
+DbConnection::~DbConnection() { Disconnect(); }
+
+ConnectionParams DbConnection::Params() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return params_;
+}
+
+void DbConnection::SetParams(const ConnectionParams& params) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  params_ = params;
+}
+
+void SetConnectionParam(DbConnection& connection, std::string_view name, std::string_view value) {
+  ConnectionParams params = connection.Params();
+  params.Set(name, value);
+  connection.SetParams(params);
+}
+
+DbStatus DbConnection::Connect() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (handle_ != nullptr) return DbStatus::Ok();
+
+  DbEndpoint endpoint;
+  const std::string hostName = params_.Value("HostName");
+  if (!ParseHostName(hostName, endpoint)) {
+    return DbStatus::Error(DbErrorKind::kBadParameter, 0, "bad host name: " + hostName);
+  }
+  MYSQL* handle = mysql_init(nullptr);
+  if (handle == nullptr) {
+    return DbStatus::Error(DbErrorKind::kRejected, CR_OUT_OF_MEMORY, "out of memory");
+  }
+  const unsigned connectTimeout = kConnectTimeoutSeconds;
+  const unsigned readTimeout = kReadTimeoutSeconds;
+  const unsigned writeTimeout = kWriteTimeoutSeconds;
+  const my_bool noReconnect = 0;
+  mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+  mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
+  mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
+  mysql_options(handle, MYSQL_OPT_RECONNECT, &noReconnect);
+  // Without an explicit protocol, a host of "localhost" would silently mean the default
+  // socket; the form of HostName decides instead.
+  unsigned protocol = endpoint.socketPath.empty() ? MYSQL_PROTOCOL_DEFAULT : MYSQL_PROTOCOL_SOCKET;
+  mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol);
+
+  const std::string user = params_.Value("User_Name");
+  const std::string password = params_.Value("Password");
+  const std::string database = params_.Value("Database");
+  const char* host = endpoint.socketPath.empty()
+                         ? (endpoint.host.empty() ? nullptr : endpoint.host.c_str())
+                         : "localhost";
+  if (mysql_real_connect(handle, host, user.c_str(), password.c_str(),
+                         database.empty() ? nullptr : database.c_str(), endpoint.port,
+                         endpoint.socketPath.empty() ? nullptr : endpoint.socketPath.c_str(),
+                         0) == nullptr) {
+    const unsigned code = mysql_errno(handle);
+    DbStatus status = DbStatus::Error(
+        IsConnectionLost(code) ? DbErrorKind::kConnectionLost : DbErrorKind::kRejected, code,
+        mysql_error(handle));
+    mysql_close(handle);
+    return status;
+  }
+  handle_ = handle;
+  connected_.store(true, std::memory_order_release);
+  return DbStatus::Ok();
+}
+
+void DbConnection::Disconnect() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseLocked();
+}
+
+void DbConnection::CloseLocked() {
+  connected_.store(false, std::memory_order_release);
+  if (handle_ != nullptr) {
+    mysql_close(handle_);
+    handle_ = nullptr;
+  }
+}
+
+DbStatus DbConnection::FailLocked() {
+  const unsigned code = mysql_errno(handle_);
+  std::string message = mysql_error(handle_);
+  if (IsConnectionLost(code)) {
+    CloseLocked();
+    return DbStatus::Error(DbErrorKind::kConnectionLost, code, std::move(message));
+  }
+  return DbStatus::Error(DbErrorKind::kRejected, code, std::move(message));
+}
+
+DbStatus DbConnection::RunLocked(std::string_view sql) {
+  if (handle_ == nullptr) {
+    return DbStatus::Error(DbErrorKind::kNotConnected, 0, "not connected");
+  }
+  if (mysql_real_query(handle_, sql.data(), sql.size()) != 0) return FailLocked();
+  return DbStatus::Ok();
+}
+
+DbStatus DbConnection::Execute(std::string_view sql) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DbStatus status = RunLocked(sql);
+  if (!status.ok()) return status;
+  if (mysql_field_count(handle_) != 0) {
+    // A statement with a result set: read it off the wire so the session stays in step.
+    ResultPtr result(mysql_store_result(handle_));
+    if (!result) return FailLocked();
+  }
+  return DbStatus::Ok();
+}
+
+DbStatus DbConnection::Query(std::string_view sql, DbResult& out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DbStatus status = RunLocked(sql);
+  if (!status.ok()) return status;
+  DbResult result;
+  if (mysql_field_count(handle_) == 0) {
+    out = std::move(result);  // a statement without a result set: no columns, no rows
+    return DbStatus::Ok();
+  }
+  ResultPtr set(mysql_store_result(handle_));
+  if (!set) return FailLocked();
+  const unsigned count = mysql_num_fields(set.get());
+  const MYSQL_FIELD* fields = mysql_fetch_fields(set.get());
+  for (unsigned i = 0; i < count; ++i) result.columns.emplace_back(fields[i].name);
+  while (MYSQL_ROW row = mysql_fetch_row(set.get())) {
+    const unsigned long* lengths = mysql_fetch_lengths(set.get());
+    std::vector<DbValue> values;
+    values.reserve(count);
+    for (unsigned i = 0; i < count; ++i)
+      values.push_back(ConvertField(fields[i], row[i], lengths[i]));
+    result.rows.push_back(std::move(values));
+  }
+  out = std::move(result);
+  return DbStatus::Ok();
+}
+
+DbStatus DbConnection::QueryValue(std::string_view sql, std::string_view column, DbValue& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DbStatus status = RunLocked(sql);
+  if (!status.ok()) return status;
+  if (mysql_field_count(handle_) == 0) {
+    return DbStatus::Error(DbErrorKind::kNoSuchColumn, 0,
+                           "the statement returns no columns, so no field " + std::string(column));
+  }
+  ResultPtr set(mysql_store_result(handle_));
+  if (!set) return FailLocked();
+  const unsigned count = mysql_num_fields(set.get());
+  const MYSQL_FIELD* fields = mysql_fetch_fields(set.get());
+  unsigned index = count;
+  for (unsigned i = 0; i < count && index == count; ++i) {
+    if (SameName(fields[i].name, column)) index = i;
+  }
+  if (index == count) {
+    return DbStatus::Error(DbErrorKind::kNoSuchColumn, 0,
+                           "field " + std::string(column) + " not found");
+  }
+  MYSQL_ROW row = mysql_fetch_row(set.get());
+  if (row == nullptr) {
+    value = std::monostate{};
+    return DbStatus::Ok();
+  }
+  const unsigned long* lengths = mysql_fetch_lengths(set.get());
+  value = ConvertField(fields[index], row[index], lengths[index]);
+  return DbStatus::Ok();
+}
+
+DbStatus DbConnection::ShowFields(std::string_view table, std::vector<std::string>& fields) {
+  DbResult result;
+  DbStatus status = Query("show fields from " + SqlIdentifier(table), result);
+  if (!status.ok()) return status;
+  const int column = result.ColumnIndex("Field");
+  if (column < 0) return DbStatus::Error(DbErrorKind::kNoSuchColumn, 0, "field Field not found");
+  std::vector<std::string> names;
+  names.reserve(result.rows.size());
+  for (const std::vector<DbValue>& row : result.rows) names.push_back(DbToText(row[column]));
+  fields = std::move(names);
+  return DbStatus::Ok();
+}
+
+unsigned long DbConnection::SessionId() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handle_ != nullptr ? mysql_thread_id(handle_) : 0;
+}
+
+}  // namespace kalvix

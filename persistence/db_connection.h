@@ -1,0 +1,88 @@
+// DbConnection: one connection to the MariaDB/MySQL server through Connector/C.
+//
+// The service holds two: the user connection, which the window thread uses directly, and the
+// work connection, which the window thread's queue servers use for the control thread's SQL
+// while the control thread opens and reopens it. Every call takes the connection's mutex, so
+// a reconnect on one thread never meets a statement running on another; Connected() is an
+// atomic and never waits for a running statement.
+//
+// A call that fails because the connection is gone (client errors 2002, 2003, 2006, 2013,
+// 2055, or the server ending the session on shutdown or KILL) closes the handle and marks the
+// connection down; Connected() is false until the next Connect(). The client library's own
+// automatic reconnection stays off, so the owner always knows when the session changed.
+//
+// The session uses utf8mb4. Connecting gives up after kConnectTimeoutSeconds, and a
+// statement whose answer does not come within kReadTimeoutSeconds counts as a lost
+// connection, so a server that vanishes cannot hang the window thread.
+#ifndef KALVIX_PERSISTENCE_DB_CONNECTION_H_
+#define KALVIX_PERSISTENCE_DB_CONNECTION_H_
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "persistence/connection_params.h"
+#include "persistence/db_result.h"
+#include "persistence/db_status.h"
+#include "persistence/db_value.h"
+
+struct st_mysql;
+
+namespace kalvix {
+
+class DbConnection {
+ public:
+  static constexpr unsigned kConnectTimeoutSeconds = 5;
+  static constexpr unsigned kReadTimeoutSeconds = 30;
+  static constexpr unsigned kWriteTimeoutSeconds = 30;
+
+  DbConnection();
+  ~DbConnection();  // disconnects
+  DbConnection(const DbConnection&) = delete;
+  DbConnection& operator=(const DbConnection&) = delete;
+
+  // The parameter list; a change takes effect at the next Connect().
+  ConnectionParams Params() const;
+  void SetParams(const ConnectionParams& params);
+
+  // Opens the session from the parameter list. Ok at once when already connected.
+  DbStatus Connect();
+  void Disconnect();
+  bool Connected() const { return connected_.load(std::memory_order_acquire); }
+
+  // Runs a statement; a result set, if the statement yields one, is read and thrown away.
+  DbStatus Execute(std::string_view sql);
+
+  // Runs a query and reads all its rows.
+  DbStatus Query(std::string_view sql, DbResult& result);
+
+  // Runs a query and reads the column named column (ignoring letter case) of its first row.
+  // No row gives NULL and ok; a result without that column gives kNoSuchColumn.
+  DbStatus QueryValue(std::string_view sql, std::string_view column, DbValue& value);
+
+  // The column names of a table: "show fields from <table>", column Field, in table order.
+  DbStatus ShowFields(std::string_view table, std::vector<std::string>& fields);
+
+  // The server's id of the current session (0 when down), for tests and diagnostics.
+  unsigned long SessionId();
+
+ private:
+  // Both run with mutex_ held.
+  void CloseLocked();
+  DbStatus FailLocked();  // the status of the handle's last error; closes it when lost
+  DbStatus RunLocked(std::string_view sql);
+
+  mutable std::mutex mutex_;
+  ConnectionParams params_;     // guarded by mutex_
+  st_mysql* handle_ = nullptr;  // guarded by mutex_; owned, closed by CloseLocked
+  std::atomic<bool> connected_{false};
+};
+
+// Sets one line of a connection's parameter list (see ConnectionParams::Set).
+void SetConnectionParam(DbConnection& connection, std::string_view name, std::string_view value);
+
+}  // namespace kalvix
+
+#endif  // KALVIX_PERSISTENCE_DB_CONNECTION_H_

@@ -1,0 +1,164 @@
+#include "persistence/db_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "persistence/test_database.h"
+
+namespace kalvix {
+namespace {
+
+using DbConnectionTest = DbTest;
+
+TEST_F(DbConnectionTest, ReadsEachKindOfValue) {
+  struct Case {
+    const char* sql;
+    DbValue expected;
+  };
+  const Case cases[] = {
+      {"select NULL as Rez", DbValue{}},
+      {"select 42 as Rez", DbValue{int64_t{42}}},
+      {"select -9000000000 as Rez", DbValue{int64_t{-9000000000}}},
+      {"select 18446744073709551615 as Rez", DbValue{18446744073709551615.0}},
+      {"select cast(1.35 as double) as Rez", DbValue{1.35}},
+      {"select 2.50 as Rez", DbValue{2.5}},  // DECIMAL
+      {"select 'Плотность' as Rez", DbValue{std::string("Плотность")}},
+      {"select '\xF0\x9F\x9A\x9C' as Rez",
+       DbValue{std::string("\xF0\x9F\x9A\x9C")}},  // 4-byte UTF-8
+      {"select cast('2011-07-05 14:03:27' as datetime) as Rez",
+       DbValue{DbDateTime{EncodeDateTime({2011, 7, 5, 14, 3, 27, 0})}}},
+      {"select cast('2011-07-05 14:03:27.250' as datetime(3)) as Rez",
+       DbValue{DbDateTime{EncodeDateTime({2011, 7, 5, 14, 3, 27, 250})}}},
+      {"select cast('2011-07-05' as date) as Rez",
+       DbValue{DbDateTime{EncodeDateTime({2011, 7, 5, 0, 0, 0, 0})}}},
+      {"select ConstVal as Rez from setup", DbValue{}},  // no row
+  };
+  for (const Case& c : cases) {
+    DbValue value{std::string("untouched")};
+    const DbStatus status = work_.QueryValue(c.sql, "Rez", value);
+    ASSERT_TRUE(status.ok()) << c.sql << ": " << status.Describe();
+    EXPECT_EQ(value, c.expected) << c.sql << " gave " << DbToText(value);
+  }
+}
+
+TEST_F(DbConnectionTest, ColumnNameIgnoresCaseAndMissingColumnIsAnError) {
+  DbValue value;
+  EXPECT_TRUE(work_.QueryValue("select 7 as rez", "Rez", value).ok());
+  EXPECT_EQ(value, DbValue{int64_t{7}});
+  const DbStatus missing = work_.QueryValue("select 7 as Other", "Rez", value);
+  EXPECT_EQ(missing.kind, DbErrorKind::kNoSuchColumn);
+  EXPECT_TRUE(work_.Connected());
+}
+
+TEST_F(DbConnectionTest, RejectedStatementKeepsTheConnection) {
+  const DbStatus status = work_.Execute("insert into no_such_table values (1)");
+  EXPECT_EQ(status.kind, DbErrorKind::kRejected);
+  EXPECT_EQ(status.code, 1146u);
+  EXPECT_NE(status.message.find("no_such_table"), std::string::npos);
+  EXPECT_TRUE(work_.Connected());
+  EXPECT_TRUE(work_.Execute("insert into setup values ('A', 1, '')").ok());
+}
+
+TEST_F(DbConnectionTest, ExecuteReadsAwayAResultSet) {
+  EXPECT_TRUE(work_.Execute("select 1").ok());
+  DbValue value;
+  EXPECT_TRUE(work_.QueryValue("select 2 as Rez", "Rez", value).ok());  // still in step
+  EXPECT_EQ(value, DbValue{int64_t{2}});
+}
+
+TEST_F(DbConnectionTest, KilledSessionIsMarkedDownAndReconnects) {
+  const unsigned long id = work_.SessionId();
+  ASSERT_NE(id, 0u);
+  db_.Exec("kill connection " + std::to_string(id));
+  const DbStatus status = work_.Execute("insert into setup values ('A', 1, '')");
+  EXPECT_EQ(status.kind, DbErrorKind::kConnectionLost) << status.Describe();
+  EXPECT_TRUE(status.ConnectionDown());
+  EXPECT_FALSE(work_.Connected());
+  EXPECT_EQ(work_.Execute("select 1").kind, DbErrorKind::kNotConnected);
+
+  ASSERT_TRUE(work_.Connect().ok());
+  EXPECT_NE(work_.SessionId(), id);
+  EXPECT_TRUE(work_.Execute("insert into setup values ('A', 1, '')").ok());
+}
+
+// The statement that kills its own session is the case of a statement under which the
+// connection breaks; the error must say "lost", not "rejected".
+TEST_F(DbConnectionTest, ConnectionBreakingUnderTheStatementIsLost) {
+  const DbStatus status = work_.Execute("kill connection connection_id()");
+  EXPECT_TRUE(status.ConnectionDown()) << status.Describe();
+  EXPECT_FALSE(work_.Connected());
+}
+
+TEST_F(DbConnectionTest, ShowFieldsListsColumnsInTableOrder) {
+  std::vector<std::string> fields;
+  ASSERT_TRUE(work_.ShowFields("signal", fields).ok());  // a reserved word as a table name
+  const std::vector<std::string> expected = {"BusName",      "SignalName", "DevNum",
+                                             "Addr",         "Kind",       "InverseBytes",
+                                             "InverseWords", "Direction"};
+  EXPECT_EQ(fields, expected);
+  EXPECT_EQ(work_.ShowFields("no_such_table", fields).kind, DbErrorKind::kRejected);
+}
+
+TEST_F(DbConnectionTest, QueryReadsAllRows) {
+  db_.Exec("insert into setup values ('A', 1, 'first'), ('B', NULL, '')");
+  DbResult result;
+  ASSERT_TRUE(
+      work_.Query("select ConstName, ConstVal, Comment from setup order by ConstName", result)
+          .ok());
+  ASSERT_EQ(result.rows.size(), 2u);
+  EXPECT_EQ(result.ColumnIndex("constval"), 1);
+  EXPECT_EQ(result.ColumnIndex("nothing"), -1);
+  EXPECT_EQ(result.rows[0][1], DbValue{1.0});
+  EXPECT_EQ(result.rows[1][1], DbValue{});
+  EXPECT_EQ(result.rows[0][2], DbValue{std::string("first")});
+}
+
+// Host forms: the socket path (the fixture's own connection), host:port over loopback TCP.
+TEST_F(DbConnectionTest, HostAndPortOverTcp) {
+  if (db_.Server().port == 0) GTEST_FAIL() << "KALVIX_TEST_DB_PORT is not set";
+  DbConnection tcp;
+  ConnectionParams params = db_.Params();
+  params.Set("HostName", "127.0.0.1:" + std::to_string(db_.Server().port));
+  tcp.SetParams(params);
+  const DbStatus status = tcp.Connect();
+  ASSERT_TRUE(status.ok()) << status.Describe();
+  DbValue value;
+  ASSERT_TRUE(tcp.QueryValue("select @@character_set_client as Rez", "Rez", value).ok());
+  EXPECT_EQ(value, DbValue{std::string("utf8mb4")});
+}
+
+TEST_F(DbConnectionTest, UnreachableServerFailsPromptly) {
+  struct Case {
+    const char* host;
+    DbErrorKind kind;
+  };
+  const Case cases[] = {
+      {"/nonexistent/mysqld.sock", DbErrorKind::kConnectionLost},  // 2002
+      {"127.0.0.1:1", DbErrorKind::kConnectionLost},               // 2003: nothing listens
+      {"127.0.0.1:notaport", DbErrorKind::kBadParameter},
+  };
+  for (const Case& c : cases) {
+    DbConnection connection;
+    SetConnectionParam(connection, "HostName", c.host);
+    const auto start = std::chrono::steady_clock::now();
+    const DbStatus status = connection.Connect();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(status.kind, c.kind) << c.host << ": " << status.Describe();
+    EXPECT_FALSE(connection.Connected()) << c.host;
+    EXPECT_LT(elapsed, std::chrono::seconds(DbConnection::kConnectTimeoutSeconds + 2)) << c.host;
+  }
+}
+
+TEST_F(DbConnectionTest, WrongDatabaseIsRejected) {
+  DbConnection connection;
+  ConnectionParams params = db_.Params();
+  params.Set("Database", "no_such_database_here");
+  connection.SetParams(params);
+  const DbStatus status = connection.Connect();
+  EXPECT_EQ(status.kind, DbErrorKind::kRejected);
+  EXPECT_EQ(status.code, 1049u);
+}
+
+}  // namespace
+}  // namespace kalvix

@@ -1,0 +1,99 @@
+#include "persistence/sql_statement_queue.h"
+
+#include <exception>
+
+#include "journal/event_log.h"
+#include "persistence/retention.h"
+#include "persistence/sql_literal.h"
+#include "util/date_time.h"
+
+namespace kalvix {
+namespace {
+
+void ReportRejected(const std::string& sql, const DbStatus& status) {
+  PostEvent("*** SQL error: " + SqlText(sql));
+  PostEvent("    MySQL: " + status.Describe());
+}
+
+}  // namespace
+
+bool SqlStatementQueue::QueueStatement(std::string_view sql) {
+  try {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (statements_.size() > kMaxWaiting) return false;
+    statements_.emplace_back(sql);
+    return true;
+  } catch (const std::exception&) {
+    Beep();
+    return false;
+  }
+}
+
+size_t SqlStatementQueue::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return statements_.size();
+}
+
+bool SqlStatementQueue::Front(std::string& sql) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (statements_.empty()) return false;
+  sql = statements_.front();
+  return true;
+}
+
+void SqlStatementQueue::PopFront() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  statements_.pop_front();
+  headLostAttempts_ = 0;
+}
+
+int SqlStatementQueue::Serve(DbConnection& work, int limit) {
+  int done = 0;
+  std::string sql;
+  // The statement runs without the queue's lock, so producers never wait for the server.
+  // Only this (single) server removes statements, so the head stays the same meanwhile.
+  while (done < limit && Front(sql)) {
+    const DbStatus status = work.Execute(sql);
+    if (status.ConnectionDown()) {
+      int attempts = 0;
+      if (status.kind == DbErrorKind::kConnectionLost) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        attempts = ++headLostAttempts_;
+      }
+      if (attempts < kMaxLostAttempts) {
+        if (status.kind == DbErrorKind::kConnectionLost) {
+          PostEvent("*** Соединение с MySQL сервером потеряно: " + status.Describe());
+        }
+        break;  // kept at the head for the reconnection
+      }
+      ReportRejected(sql, status);
+    } else if (!status.ok()) {
+      ReportRejected(sql, status);
+    }
+    PopFront();
+    ++done;
+  }
+  return done;
+}
+
+int TimerMySQL_workTimer(SqlStatementQueue& queue, DbConnection& work,
+                         const std::atomic<bool>& closing, RetentionCheck& retention,
+                         const Settings& settings, int limit) {
+  if (closing.load(std::memory_order_acquire) || !work.Connected()) return 0;
+  if (!queue.TryEnterServer()) return 0;
+  int done = 0;
+  try {
+    done = queue.Serve(work, limit);
+  } catch (const std::exception&) {
+    Beep();
+  }
+  try {
+    retention.Run(settings.AutoCleanFlag, settings.DatabaseSize, Now(), queue);
+  } catch (const std::exception&) {
+    Beep();
+  }
+  queue.LeaveServer();
+  return done;
+}
+
+}  // namespace kalvix

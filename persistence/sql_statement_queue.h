@@ -1,0 +1,79 @@
+// The statement queue: INSERT, UPDATE and DELETE statements that any thread hands over with
+// QueueStatement and that the window thread runs on the work connection in
+// TimerMySQL_workTimer, in the order they were queued, at most twelve per 100 ms tick.
+//
+// Ownership: the service's state owner holds the queue, the work connection, the Closing flag
+// and the retention check, and passes them to the timer handler. Threads: QueueStatement from
+// any thread; TimerMySQL_workTimer on the window thread only (a second caller while one runs
+// returns at once).
+#ifndef KALVIX_PERSISTENCE_SQL_STATEMENT_QUEUE_H_
+#define KALVIX_PERSISTENCE_SQL_STATEMENT_QUEUE_H_
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/settings.h"
+#include "persistence/db_connection.h"
+
+namespace kalvix {
+
+class RetentionCheck;
+
+// 12 per 100 ms tick: the window stays responsive while a backlog drains (120 per second).
+inline constexpr int kStatementsPerTick = 12;
+
+class SqlStatementQueue {
+ public:
+  // A statement is refused when more than this many are waiting, so at most 101 wait.
+  static constexpr size_t kMaxWaiting = 100;
+  // A statement under which the connection broke this many times in a row is given up: it
+  // is most likely the statement itself that breaks it (one that outlasts the read time-out),
+  // and keeping it would block every statement behind it for good.
+  static constexpr int kMaxLostAttempts = 3;
+
+  SqlStatementQueue() = default;
+  SqlStatementQueue(const SqlStatementQueue&) = delete;
+  SqlStatementQueue& operator=(const SqlStatementQueue&) = delete;
+
+  // Appends a statement. False when more than kMaxWaiting are waiting (the statement is lost
+  // without a message) or when appending failed (the beep sounds).
+  bool QueueStatement(std::string_view sql);
+
+  size_t Count() const;
+
+  // Runs up to limit statements from the head on the work connection and returns how many
+  // left the queue. A statement the server rejects is reported ("*** SQL error: " with the
+  // statement, then the server's reason) and dropped. A statement that meets a lost
+  // connection stays at the head and the serving stops; the connection is then marked down.
+  // Window thread only; TimerMySQL_workTimer is the normal caller.
+  int Serve(DbConnection& work, int limit);
+
+  // The re-entry flag of the timer handler.
+  bool TryEnterServer() { return !serverBusy_.exchange(true, std::memory_order_acq_rel); }
+  void LeaveServer() { serverBusy_.store(false, std::memory_order_release); }
+
+ private:
+  bool Front(std::string& sql) const;
+  void PopFront();
+
+  mutable std::mutex mutex_;
+  std::deque<std::string> statements_;  // guarded by mutex_
+  int headLostAttempts_ = 0;            // guarded by mutex_; lost connections under the head
+  std::atomic<bool> serverBusy_{false};
+};
+
+// The 100 ms statement timer of the window thread: returns at once (0) while closing is set,
+// while the work connection is down or when re-entered; otherwise serves up to limit
+// statements and then runs the retention check with the settings' AutoCleanFlag and
+// DatabaseSize. Returns how many statements left the queue. The benchmark lifts limit.
+int TimerMySQL_workTimer(SqlStatementQueue& queue, DbConnection& work,
+                         const std::atomic<bool>& closing, RetentionCheck& retention,
+                         const Settings& settings, int limit = kStatementsPerTick);
+
+}  // namespace kalvix
+
+#endif  // KALVIX_PERSISTENCE_SQL_STATEMENT_QUEUE_H_
