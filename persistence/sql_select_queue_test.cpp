@@ -126,7 +126,8 @@ TEST_F(SqlSelectQueueTest, StopRequestEndsTheWaitPromptly) {
   EXPECT_FALSE(queue_.SelectValue("select 1 as Rez", value));
   const auto elapsed = Clock::now() - start;
   stopper.join();
-  EXPECT_LT(elapsed, 50ms + 200ms);
+  // The wait looks at the flag every 100 ms; the rest is room for a loaded machine.
+  EXPECT_LT(elapsed, 50ms + 400ms);
 }
 
 TEST_F(SqlSelectQueueTest, NoServingWhileClosingOrDisconnected) {
