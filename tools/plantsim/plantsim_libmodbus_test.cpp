@@ -230,6 +230,15 @@ TEST_F(PlantsimProgramTest, AnswersLibmodbusAndStopsCleanlyOnSigterm) {
 
   ASSERT_TRUE(master.Write(1, 8, {0xCCCD, 0x3FCC}));  // 1.6f, low word first
 
+  // SIGUSR1 prints the writes received so far, while the program runs on.
+  ASSERT_EQ(kill(pid_, SIGUSR1), 0);
+  bool printed = false;
+  for (int i = 0; i < 200 && !printed; ++i) {
+    printed = Output().find("jumo1 reg 8 (_PLSZ) = 1.60000002") != std::string::npos;
+    if (!printed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(printed) << Output();
+
   ASSERT_EQ(kill(pid_, SIGTERM), 0);
   int status = 0;
   pid_t done = 0;
@@ -243,7 +252,8 @@ TEST_F(PlantsimProgramTest, AnswersLibmodbusAndStopsCleanlyOnSigterm) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   const std::string output = Output();
   EXPECT_NE(output.find("stopped by a signal"), std::string::npos) << output;
-  EXPECT_NE(output.find("jumo1 reg 8 (_PLSZ) = 1.60000002"), std::string::npos) << output;
+  const size_t stopped = output.find("stopped by a signal");
+  EXPECT_NE(output.find("jumo1 reg 8 (_PLSZ) = 1.60000002", stopped), std::string::npos) << output;
   std::error_code ec;
   EXPECT_FALSE(fs::is_symlink(dir_ / "lines" / "jumo", ec)) << "the link outlived the program";
 }
