@@ -1,0 +1,491 @@
+#include "devices/vision_link.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <optional>
+#include <utility>
+
+#include "devices/port_open.h"
+#include "devices/serial_port.h"
+#include "devices/vision_frame.h"
+#include "journal/event_log.h"
+#include "util/tick_count.h"
+
+namespace kalvix {
+
+namespace {
+
+// A line that does not reach its CR within this time is given up.
+constexpr uint32_t kReceiveBudgetMs = 1000;
+// How long a second exchange waits for the one in progress.
+constexpr std::chrono::milliseconds kExchangeLockWait{250};
+
+// The Vision link's own time-outs, whatever time-out files exist: a one-byte read waits at
+// most 30 + 100 = 130 ms, so a reply line has about one second in all.
+constexpr PortTimeouts kVisionPortTimeouts{50, 30, 100, 50, 100};
+
+constexpr const char* kTextSwitchWhileActive = "Не могу переключиться при активном соединении!";
+constexpr const char* kTextPortWhileActive = "Нельзя менять порт при активном подключении!";
+constexpr const char* kTextSpeedWhileActive =
+    "Нельзя менять скорость обмена при активном подключении.";
+constexpr const char* kTextSendFailed = "Не удалось послать блок информации.";
+constexpr const char* kTextReplyTooLong = "Неожиданно длинный ответ.";
+constexpr const char* kTextReceiveFailed = "Не удалось принять блок информации.";
+constexpr const char* kTextLockBusy = "Захват ресурса.";
+constexpr const char* kTextIntConvert = "Int convert error.";
+
+// A line of an emulation list as a 32-bit integer: decimal, optional sign, surrounding
+// blanks allowed.
+std::optional<int32_t> ParseEmulLine(std::string_view line) {
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  if (!line.empty() && line.front() == '+') line.remove_prefix(1);
+  int32_t value = 0;
+  auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+  if (line.empty() || error != std::errc() || end != line.data() + line.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Reads count lines from address on; a line beyond the end reads as 0. False at a line
+// that is not a number.
+template <typename T>
+bool ReadEmulList(const TVisionLink::TStringList& list, int32_t address, int32_t count,
+                  std::span<T> out, bool asBit) {
+  for (int32_t j = 0; j < count; ++j) {
+    const int64_t index = int64_t{address} + j;
+    int32_t value = 0;
+    if (index >= 0 && index < static_cast<int64_t>(list.size())) {
+      std::optional<int32_t> parsed = ParseEmulLine(list[static_cast<size_t>(index)]);
+      if (!parsed) return false;
+      value = *parsed;
+    }
+    out[static_cast<size_t>(j)] = static_cast<T>(asBit ? (value != 0 ? 1 : 0) : value);
+  }
+  return true;
+}
+
+// Writes count values from address on, growing the list with "0" lines first.
+template <typename T>
+bool WriteEmulList(TVisionLink::TStringList& list, int32_t address, int32_t count,
+                   std::span<const T> values) {
+  if (address < 0) return false;
+  const size_t end = static_cast<size_t>(address) + static_cast<size_t>(count);
+  if (list.size() < end) list.resize(end, "0");
+  for (int32_t j = 0; j < count; ++j) {
+    list[static_cast<size_t>(address) + static_cast<size_t>(j)] =
+        std::to_string(static_cast<int32_t>(values[static_cast<size_t>(j)]));
+  }
+  return true;
+}
+
+bool CountFits(int32_t count, size_t bufferSize) {
+  return count >= 0 && static_cast<size_t>(count) <= bufferSize;
+}
+
+}  // namespace
+
+TVisionLink::TVisionLink() { SetCommandLine("RW000001"); }
+
+TVisionLink::~TVisionLink() { SetActive(false); }
+
+// ---- properties ------------------------------------------------------------------------
+
+std::string TVisionLink::PortName() const {
+  std::lock_guard lock(textMutex_);
+  return portName_;
+}
+
+void TVisionLink::SetPortName(std::string_view value) {
+  std::lock_guard change(activeMutex_);
+  if (Active()) {
+    ErrMessage(kTextPortWhileActive);
+    return;
+  }
+  std::lock_guard lock(textMutex_);
+  portName_ = value;
+}
+
+std::string TVisionLink::QueryString() const {
+  std::lock_guard lock(textMutex_);
+  return queryString_;
+}
+
+void TVisionLink::SetQueryString(std::string_view value) {
+  {
+    std::lock_guard lock(textMutex_);
+    queryString_ = value;
+  }
+  sended_.store(false, std::memory_order_relaxed);
+}
+
+std::string TVisionLink::ResultStr() const {
+  std::lock_guard lock(textMutex_);
+  return resultStr_;
+}
+
+void TVisionLink::SetResultStr(std::string_view value) {
+  std::lock_guard lock(textMutex_);
+  resultStr_ = value;
+}
+
+std::string TVisionLink::Status() const {
+  std::lock_guard lock(textMutex_);
+  return status_;
+}
+
+void TVisionLink::SetStatus(std::string_view value) {
+  std::lock_guard lock(textMutex_);
+  status_ = value;
+}
+
+void TVisionLink::SetActive(bool value) {
+  std::lock_guard change(activeMutex_);
+  if (value == Active()) return;
+  if (value) {
+    active_.store(Connect(Speed()), std::memory_order_release);
+  } else {
+    active_.store(false, std::memory_order_release);
+    ReleasePort();
+  }
+}
+
+void TVisionLink::SetSended(bool value) {
+  if (value) {
+    sended_.store(SendString(QueryString()), std::memory_order_relaxed);
+    recived_.store(false, std::memory_order_relaxed);
+  } else {
+    sended_.store(false, std::memory_order_relaxed);
+  }
+}
+
+void TVisionLink::SetSpeed(int32_t value) {
+  std::lock_guard change(activeMutex_);
+  if (Active()) {
+    ErrMessage(kTextSpeedWhileActive);
+    return;
+  }
+  speed_.store(value, std::memory_order_relaxed);
+}
+
+void TVisionLink::SetRecived(bool value) {
+  if (value) ReciveString();
+  recived_.store(value, std::memory_order_relaxed);
+}
+
+std::string TVisionLink::STX() const {
+  std::lock_guard lock(textMutex_);
+  return stx_;
+}
+
+void TVisionLink::SetSTX(std::string_view value) {
+  std::lock_guard lock(textMutex_);
+  stx_ = value;
+}
+
+std::string TVisionLink::CRC() const {
+  std::lock_guard lock(textMutex_);
+  return crc_;
+}
+
+std::string TVisionLink::CommandLine() const {
+  std::lock_guard lock(textMutex_);
+  return commandLine_;
+}
+
+void TVisionLink::SetCommandLine(std::string_view value) {
+  {
+    std::lock_guard lock(textMutex_);
+    if (commandLine_ == value) return;
+    commandLine_ = value;
+  }
+  UpdateQueryString();
+}
+
+void TVisionLink::SetUnitID(int32_t value) {
+  if (unitId_.exchange(value, std::memory_order_relaxed) == value) return;
+  UpdateQueryString();
+}
+
+std::string TVisionLink::STX1() const {
+  std::lock_guard lock(textMutex_);
+  return stx1_;
+}
+
+void TVisionLink::SetSTX1(std::string_view value) {
+  std::lock_guard lock(textMutex_);
+  stx1_ = value;
+}
+
+TVisionLink::TStringList TVisionLink::EmulBitArray() const {
+  std::lock_guard lock(emulMutex_);
+  return emulBitArray_;
+}
+
+void TVisionLink::SetEmulBitArray(const TStringList& lines) {
+  std::lock_guard lock(emulMutex_);
+  emulBitArray_ = lines;
+}
+
+TVisionLink::TStringList TVisionLink::EmulIntArray() const {
+  std::lock_guard lock(emulMutex_);
+  return emulIntArray_;
+}
+
+void TVisionLink::SetEmulIntArray(const TStringList& lines) {
+  std::lock_guard lock(emulMutex_);
+  emulIntArray_ = lines;
+}
+
+TVisionLink::TStringList TVisionLink::EmulLongArray() const {
+  std::lock_guard lock(emulMutex_);
+  return emulLongArray_;
+}
+
+void TVisionLink::SetEmulLongArray(const TStringList& lines) {
+  std::lock_guard lock(emulMutex_);
+  emulLongArray_ = lines;
+}
+
+TVisionLink::TStringList& TVisionLink::EmulList(bool isLong) {
+  return isLong ? emulLongArray_ : emulIntArray_;
+}
+
+// ---- framing ---------------------------------------------------------------------------
+
+void TVisionLink::ErrMessage(std::string_view text) {
+  SetStatus(text);
+  errorCounter_.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::string TVisionLink::CalcCRC(std::string_view text) { return kalvix::CalcCRC(text); }
+
+void TVisionLink::UpdateQueryString() {
+  std::lock_guard lock(textMutex_);
+  VisionQuery query = BuildVisionQuery(stx_, UnitID(), commandLine_);
+  crc_ = std::move(query.crc);
+  queryString_ = std::move(query.query);
+}
+
+void TVisionLink::PrepareCommand(std::string command) {
+  {
+    std::lock_guard lock(textMutex_);
+    commandLine_ = std::move(command);
+  }
+  UpdateQueryString();
+}
+
+// ---- port ------------------------------------------------------------------------------
+
+bool TVisionLink::ConnectToPort(int32_t speed) {
+  std::lock_guard change(activeMutex_);
+  return Connect(speed);
+}
+
+bool TVisionLink::Connect(int32_t speed) {
+  if (Active()) {
+    ErrMessage(kTextSwitchWhileActive);
+    return false;
+  }
+  ReleasePort();  // a port opened by an earlier direct call would block the exclusive open
+  PortOpenPlan plan;
+  plan.speed = speed;
+  plan.timeoutsBeforeLine = kVisionPortTimeouts;
+  plan.disableRts = true;
+  auto port = std::make_unique<SerialPort>();
+  const PortOpenResult result =
+      RunPortOpen(*port, std::string(kDeviceNamespacePrefix) + PortName(), plan);
+  if (result != PortOpenResult::kOk) {
+    // The half-configured port is released here: the link stays inactive, and a port it
+    // kept would make every later attempt fail at the exclusive open.
+    ErrMessage(PortOpenText(result));
+    return false;
+  }
+  std::lock_guard lock(portMutex_);
+  port_ = std::move(port);
+  return true;
+}
+
+void TVisionLink::ReleasePort() {
+  // Wake a read in progress on another thread, then wait until it has let go of the port.
+  if (port_) port_->Interrupt();
+  std::lock_guard lock(portMutex_);
+  port_.reset();
+}
+
+bool TVisionLink::SendString(std::string_view text) {
+  if (!Active()) return false;
+  std::array<uint8_t, kVisionMaxRequestLength + 1> buffer;
+  if (text.size() > kVisionMaxRequestLength) {
+    ErrMessage(kTextSendFailed);
+    return false;
+  }
+  std::copy(text.begin(), text.end(), buffer.begin());
+  buffer[text.size()] = '\r';
+  const std::span<const uint8_t> frame(buffer.data(), text.size() + 1);
+
+  bool written = false;
+  {
+    std::lock_guard lock(portMutex_);
+    if (!port_) return false;  // released since the check above
+    port_->DiscardInput();
+    const PortIo io = port_->Write(frame);
+    // Wait until the line has sent it, so the second discard drops what arrived during
+    // the request (the echo of an RS-485 converter), not before it.
+    written = io.Ok() && io.count == frame.size() && port_->Drain();
+    port_->DiscardInput();
+    sendCounter_.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (!written) {
+    ErrMessage(kTextSendFailed);
+    return false;
+  }
+  SetStatus("Send() OK");
+  return true;
+}
+
+std::string TVisionLink::ReciveString() {
+  std::string line;
+  return ReceiveLine(line) == Receive::kLine ? line : std::string();
+}
+
+TVisionLink::Receive TVisionLink::ReceiveLine(std::string& line) {
+  line.clear();
+  std::lock_guard lock(portMutex_);
+  if (!port_) return Receive::kNoPort;
+  const uint32_t start = TickCount();
+  std::string collected;
+  for (;;) {
+    uint8_t byte = 0;
+    const PortIo io = port_->Read(std::span<uint8_t>(&byte, 1));
+    if (!io.Ok()) break;  // an I/O error, or the port is being released
+    if (io.count == 1) {
+      if (byte == '\r') {
+        SetResultStr(collected);
+        SetStatus("Recive() OK");
+        line = std::move(collected);
+        return Receive::kLine;
+      }
+      collected.push_back(static_cast<char>(byte));
+      if (collected.size() > kVisionMaxReplyLength) {
+        ErrMessage(kTextReplyTooLong);
+        return Receive::kFailed;
+      }
+    }
+    if (TicksBetween(start, TickCount()) > kReceiveBudgetMs) break;
+  }
+  ErrMessage(kTextReceiveFailed);
+  return Receive::kFailed;
+}
+
+// ---- exchanges -------------------------------------------------------------------------
+
+bool TVisionLink::TakeExchangeLock() {
+  std::unique_lock lock(exchangeMutex_);
+  if (!exchangeFree_.wait_for(lock, kExchangeLockWait, [this] { return !exchangeBusy_; })) {
+    return false;
+  }
+  exchangeBusy_ = true;
+  return true;
+}
+
+void TVisionLink::ReleaseExchangeLock() {
+  {
+    std::lock_guard lock(exchangeMutex_);
+    exchangeBusy_ = false;
+  }
+  exchangeFree_.notify_one();
+}
+
+bool TVisionLink::SendCommand(std::string& reply) {
+  if (!TakeExchangeLock()) {
+    ErrMessage(kTextLockBusy);
+    return false;
+  }
+  const bool sent = SendString(QueryString());
+  const bool received = sent && ReceiveLine(reply) != Receive::kFailed;
+  ReleaseExchangeLock();
+  return received;
+}
+
+bool TVisionLink::GetQueryRez(std::string& reply) {
+  std::string line;
+  if (!SendCommand(line)) return false;
+  VisionReplyCheck check = CheckVisionReply(line, STX1(), &reply);
+  if (check != VisionReplyCheck::kOk) {
+    SetStatus(VisionReplyCheckText(check));
+    return false;
+  }
+  return true;
+}
+
+bool TVisionLink::GetBitArray(int32_t address, int32_t count, std::span<uint8_t> bits) {
+  if (!CountFits(count, bits.size())) return false;
+  bits = bits.first(static_cast<size_t>(count));
+  if (EmulFlag()) {
+    std::lock_guard lock(emulMutex_);
+    if (ReadEmulList(emulBitArray_, address, count, bits, true)) return true;
+    SetStatus(kTextIntConvert);
+    return false;
+  }
+  PrepareCommand(VisionReadCommand("RB", address, count));
+  std::string data;
+  if (!GetQueryRez(data)) return false;
+  return ParseVisionBits(data, bits) == VisionDataResult::kOk;
+}
+
+bool TVisionLink::SetBitArray(int32_t address, int32_t count, std::span<const uint8_t> bits) {
+  if (!CountFits(count, bits.size())) return false;
+  bits = bits.first(static_cast<size_t>(count));
+  if (EmulFlag()) {
+    std::lock_guard lock(emulMutex_);
+    return WriteEmulList(emulBitArray_, address, count, bits);
+  }
+  PrepareCommand(VisionWriteBitsCommand(address, bits));
+  std::string data;
+  return GetQueryRez(data);
+}
+
+bool TVisionLink::GetIntArray(int32_t address, int32_t count, std::span<int32_t> values,
+                              bool isLong) {
+  if (!CountFits(count, values.size())) return false;
+  values = values.first(static_cast<size_t>(count));
+  if (EmulFlag()) {
+    std::lock_guard lock(emulMutex_);
+    if (ReadEmulList(EmulList(isLong), address, count, values, false)) return true;
+    SetStatus(kTextIntConvert);
+    return false;
+  }
+  PrepareCommand(VisionReadCommand(isLong ? "RNL" : "RW", address, count));
+  std::string data;
+  if (!GetQueryRez(data)) return false;
+  switch (ParseVisionInts(data, isLong ? 8 : 4, values)) {
+    case VisionDataResult::kOk:
+      return true;
+    case VisionDataResult::kTooShort:
+      return false;
+    case VisionDataResult::kConvertError:
+      Beep();
+      SetStatus(kTextIntConvert);
+      return false;
+  }
+  return false;
+}
+
+bool TVisionLink::SetIntArray(int32_t address, int32_t count, std::span<const int32_t> values,
+                              bool isLong) {
+  if (!CountFits(count, values.size())) return false;
+  values = values.first(static_cast<size_t>(count));
+  if (EmulFlag()) {
+    std::lock_guard lock(emulMutex_);
+    return WriteEmulList(EmulList(isLong), address, count, values);
+  }
+  PrepareCommand(VisionWriteIntsCommand(address, values, isLong));
+  std::string data;
+  return GetQueryRez(data);
+}
+
+}  // namespace kalvix
