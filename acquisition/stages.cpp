@@ -14,7 +14,7 @@ double Above(double value, double threshold) { return value > threshold ? 1.0 : 
 
 }  // namespace
 
-bool TranslateIn(SignalSet& set, const PlantLimits& limits) {
+bool TranslateIn(SignalSet& set, const PlantConstants& limits) {
   try {
     const auto& signals = set.Signals();
     const int count = set.SignalCount();
@@ -38,7 +38,7 @@ bool TranslateIn(SignalSet& set, const PlantLimits& limits) {
   }
 }
 
-bool CalcWorks(SignalSet& set, const PlantLimits& limits, const Setpoints& setpoints) {
+bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& setpoints) {
   try {
     const auto& signals = set.Signals();
     const int count = set.SignalCount();

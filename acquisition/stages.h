@@ -3,20 +3,20 @@
 #ifndef KALVIX_ACQUISITION_STAGES_H_
 #define KALVIX_ACQUISITION_STAGES_H_
 
-#include "acquisition/plant_limits.h"
 #include "acquisition/setpoints.h"
 #include "acquisition/signal_set.h"
+#include "persistence/plant_constants.h"
 
 namespace kalvix {
 
 // Raw readings to physical values through each "READ" signal's calibration, then the
 // instantaneous RAB and RN. A reading that is not a number gives NaN ("no value").
-bool TranslateIn(SignalSet& set, const PlantLimits& limits);
+bool TranslateIn(SignalSet& set, const PlantConstants& limits);
 
 // Moving averages of the "READ" signals (but G_1T1), counters passed through, the averaged
 // RAB and RN, and the set-points placed into "_PLSZ" and "_TNZ". A NaN instantaneous value
 // is not fed to the average, so one bad reading cannot spoil the mean for a whole run.
-bool CalcWorks(SignalSet& set, const PlantLimits& limits, const Setpoints& setpoints);
+bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& setpoints);
 
 }  // namespace kalvix
 

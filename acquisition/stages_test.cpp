@@ -28,7 +28,7 @@ class StagesTest : public ::testing::Test {
   void Raw(const char* name, double v) { set_.RawValues.SetSlot(Slot(name), v); }
 
   SignalSet set_;
-  PlantLimits limits_;
+  PlantConstants limits_;
   Setpoints setpoints_;
 };
 
