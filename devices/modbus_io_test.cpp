@@ -300,8 +300,11 @@ TEST_F(ModbusIoTest, WriteSucceedsOnlyOnItsEcho) {
 TEST_F(ModbusIoTest, ReplyArrivingInPiecesIsNotCutShort) {
   // A real line delivers a byte per character time; the master must not end the reply at
   // the first moment nothing is waiting.
+  // The pieces straddle the end of the 40 ms pause, 5 ms apart; a generous read interval
+  // keeps a slow scheduler from turning those 5 ms into a frame gap.
+  link_.Handle.SetTimeouts({40, 7, 40, 7, 30});
   const Bytes reply = WithCrc({0x01, 0x03, 0x04, 0x41, 0x20, 0x00, 0x00});
-  auto req = Answer(reply, 3, 4);
+  auto req = Answer(reply, 2, 5);
   uint32_t pattern = 0;
   EXPECT_TRUE(link_.ReadPair(0, pattern)) << link_.ErrorText;
   EXPECT_EQ(pattern, 0x41200000u);

@@ -28,6 +28,35 @@ ReceiveResult Accept(std::span<const uint8_t> reply, std::span<uint8_t> destinat
 
 }  // namespace
 
+PortIo SerialModbusLine::Read(std::span<uint8_t> into) {
+  if (at_ == end_) {
+    const PortIo ahead = port_.ReadAvailable(buffer_);
+    if (!ahead.Ok()) return ahead;
+    at_ = 0;
+    end_ = ahead.count;
+    if (end_ == 0) return port_.Read(into);  // nothing yet: wait within the read budget
+  }
+  const size_t n = std::min(into.size(), end_ - at_);
+  std::copy_n(buffer_ + at_, n, into.begin());
+  at_ += n;
+  if (n < into.size()) {
+    // The rest of a longer read comes from the port, within its budget.
+    PortIo rest = port_.Read(into.subspan(n));
+    rest.count += n;
+    return rest;
+  }
+  return {n, PortStatus::kOk};
+}
+
+size_t SerialModbusLine::BytesWaiting() { return at_ < end_ ? end_ - at_ : port_.BytesWaiting(); }
+
+bool SerialModbusLine::WaitReadable(uint32_t ms) { return at_ < end_ || port_.WaitReadable(ms); }
+
+void SerialModbusLine::DiscardInput() {
+  at_ = end_ = 0;
+  port_.DiscardInput();
+}
+
 uint32_t SerialModbusLine::Ticks() { return TickCount(); }
 
 ReceiveResult ReceiveReply(ModbusLine& line, const ReceiveRequest& request, std::span<uint8_t> work,

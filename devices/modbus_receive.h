@@ -38,18 +38,23 @@ class ModbusLine {
   virtual uint32_t Ticks() = 0;
 };
 
-// A SerialPort as the line.
+// A SerialPort as the line. The step reads byte by byte; this takes whatever has arrived in
+// one system call and hands it out from memory, so a reply costs a few calls, not several
+// per byte. Lives for one receive step.
 class SerialModbusLine final : public ModbusLine {
  public:
   explicit SerialModbusLine(SerialPort& port) : port_(port) {}
-  PortIo Read(std::span<uint8_t> into) override { return port_.Read(into); }
-  size_t BytesWaiting() override { return port_.BytesWaiting(); }
-  bool WaitReadable(uint32_t ms) override { return port_.WaitReadable(ms); }
-  void DiscardInput() override { port_.DiscardInput(); }
+  PortIo Read(std::span<uint8_t> into) override;
+  size_t BytesWaiting() override;
+  bool WaitReadable(uint32_t ms) override;
+  void DiscardInput() override;
   uint32_t Ticks() override;
 
  private:
   SerialPort& port_;
+  uint8_t buffer_[256];
+  size_t at_ = 0;   // next byte to hand out
+  size_t end_ = 0;  // one past the last byte read ahead
 };
 
 inline constexpr uint32_t kAddressSearchMs = 400;

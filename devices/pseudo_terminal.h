@@ -25,8 +25,11 @@ namespace kalvix {
 
 class PseudoTerminal {
  public:
-  // Turnaround of a simulated instrument between a request and its reply.
-  static constexpr int kTurnaroundMs = 3;
+  // Turnaround of a simulated instrument between a request and its reply. Real instruments
+  // take a few milliseconds; 10 leaves room for the master being preempted between sending
+  // and discarding its echo on a busy machine, and still lies well inside the Modbus
+  // master's 40 ms pause.
+  static constexpr int kTurnaroundMs = 10;
 
   // Opens a new pair; Ok() tells whether it worked and Error() why not. The slave side is
   // put in raw mode, so nothing written to the master is echoed or translated before the

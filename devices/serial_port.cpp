@@ -176,6 +176,18 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
   return {got, PortStatus::kOk};
 }
 
+PortIo SerialPort::ReadAvailable(std::span<uint8_t> into) {
+  if (fd_ < 0) return {0, PortStatus::kNotOpen};
+  if (InterruptPending()) return {0, PortStatus::kInterrupted};
+  for (;;) {
+    const ssize_t r = ::read(fd_, into.data(), into.size());
+    if (r >= 0) return {static_cast<size_t>(r), PortStatus::kOk};
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return {0, PortStatus::kOk};
+    return {0, PortStatus::kIoError};
+  }
+}
+
 PortIo SerialPort::Write(std::span<const uint8_t> bytes) {
   if (fd_ < 0) return {0, PortStatus::kNotOpen};
   if (InterruptPending()) return {0, PortStatus::kInterrupted};
@@ -250,16 +262,17 @@ bool SerialPort::WaitReadable(uint32_t ms) {
 bool SerialPort::Pause(uint32_t ms) { return Wait(0, ms) != WaitResult::kInterrupted; }
 
 void SerialPort::Interrupt() {
+  interrupted_.store(true);
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t r = ::write(wakeFd_, &one, sizeof one);
 }
 
-bool SerialPort::InterruptPending() const {
-  pollfd p{wakeFd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
-}
+// An atomic rather than a look at the eventfd: checked on every read and write, it must not
+// cost a system call.
+bool SerialPort::InterruptPending() const { return interrupted_.load(); }
 
 void SerialPort::ClearInterrupt() {
+  interrupted_.store(false);
   uint64_t count = 0;
   [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &count, sizeof count);
 }

@@ -15,6 +15,7 @@
 #ifndef KALVIX_DEVICES_SERIAL_PORT_H_
 #define KALVIX_DEVICES_SERIAL_PORT_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -74,6 +75,8 @@ class SerialPort {
 
   // Reads up to into.size() bytes within the read budget of the time-outs.
   PortIo Read(std::span<uint8_t> into);
+  // Reads what has already arrived, up to into.size() bytes, without waiting.
+  PortIo ReadAvailable(std::span<uint8_t> into);
   // Writes the bytes within the write budget; a short count means the budget ran out.
   PortIo Write(std::span<const uint8_t> bytes);
   // Waits until the driver has transmitted everything written, at most the write budget of
@@ -101,6 +104,7 @@ class SerialPort {
 
   int fd_ = -1;
   int wakeFd_ = -1;  // eventfd, constant after construction; written by Interrupt()
+  std::atomic<bool> interrupted_{false};  // set by Interrupt(), cleared by Open
   std::filesystem::path device_;
   PortTimeouts timeouts_ = kDefaultPortTimeouts;
   uint32_t speed_ = 9600;  // last speed set, for the drain estimate
