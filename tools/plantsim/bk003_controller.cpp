@@ -11,9 +11,12 @@ constexpr uint8_t kLf = 0x0A;
 
 uint32_t FieldLimit(uint16_t offset) {
   switch (offset) {
-    case kBkStatusOffset: return 0xFF;
-    case kBkRateOffset: return 0xFFFF;
-    default: return 0xFFFFFFFF;
+    case kBkStatusOffset:
+      return 0xFF;
+    case kBkRateOffset:
+      return 0xFFFF;
+    default:
+      return 0xFFFFFFFF;
   }
 }
 
@@ -21,7 +24,8 @@ uint32_t FieldLimit(uint16_t offset) {
 // counter wraps through 2^32 as the controller's does.
 uint32_t ToField(uint16_t offset, double value) {
   if (offset == kBkCounterOffset) {
-    return static_cast<uint32_t>(static_cast<uint64_t>(std::llround(std::fmod(value, 4294967296.0))));
+    return static_cast<uint32_t>(
+        static_cast<uint64_t>(std::llround(std::fmod(value, 4294967296.0))));
   }
   if (!(value > 0)) return 0;
   const double limit = FieldLimit(offset);
@@ -32,7 +36,9 @@ uint32_t ToField(uint16_t offset, double value) {
 
 Bk003Controller::Bk003Controller(uint8_t deviceNumber, const std::vector<LayoutPoint>& layout,
                                  const PlantClock& clock, uint32_t seed, bool noise)
-    : deviceNumber_(deviceNumber), clock_(clock), noise_(noise),
+    : deviceNumber_(deviceNumber),
+      clock_(clock),
+      noise_(noise),
       fields_{Field{kBkStatusOffset, std::nullopt, 0}, Field{kBkCounterOffset, std::nullopt, 0},
               Field{kBkRateOffset, std::nullopt, 0}},
       rng_(seed) {

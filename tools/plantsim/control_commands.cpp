@@ -138,8 +138,9 @@ CommandResult Set(PlantSimulator& plant, const std::vector<std::string>& words) 
       if (offset == 0) return Error("bk003 fields: status, counter, rate");
       done = plant.Bk003().SetValue(offset, *value);
     } else {
-      return Error("usage: set SIGNAL VALUE | set jumo1|jumo2 REG VALUE | "
-                   "set v120 MB|MI|ML ADDR VALUE | set bk003 status|counter|rate VALUE");
+      return Error(
+          "usage: set SIGNAL VALUE | set jumo1|jumo2 REG VALUE | "
+          "set v120 MB|MI|ML ADDR VALUE | set bk003 status|counter|rate VALUE");
     }
     if (!done) return Error("no such operand or value out of its range");
     return Ok("ok");

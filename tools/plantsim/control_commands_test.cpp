@@ -48,7 +48,9 @@ TEST(ControlCommands, ChangeFaultsAndValues) {
       {"fault jumo noise 0", "jumo2: none",
        [](PlantSimulator& p) { return p.Fault(D::kJumo2) == FaultSet{}; }},
       {"fault all off", "bk003: none",
-       [](PlantSimulator& p) { return p.Fault(D::kBk003) == FaultSet{} && p.Fault(D::kV120) == FaultSet{}; }},
+       [](PlantSimulator& p) {
+         return p.Fault(D::kBk003) == FaultSet{} && p.Fault(D::kV120) == FaultSet{};
+       }},
       {"set jumo1 0x10 1.25", "ok", [](PlantSimulator& p) { return p.SignalValue("F16") == 1.25; }},
       {"set f16 2,5", "f16 = 2.5", [](PlantSimulator& p) { return p.SignalValue("F16") == 2.5; }},
       {"free F16", "F16 follows the model",
@@ -57,7 +59,8 @@ TEST(ControlCommands, ChangeFaultsAndValues) {
        [](PlantSimulator& p) { return p.V120().Value(VisionArea::kMI, 5) == 77.0; }},
       {"set v120 MB 4095 1", "ok",
        [](PlantSimulator& p) { return p.V120().Value(VisionArea::kMB, 4095) == 1.0; }},
-      {"set bk003 rate 700", "ok", [](PlantSimulator& p) { return p.SignalValue("RATE") == 700.0; }},
+      {"set bk003 rate 700", "ok",
+       [](PlantSimulator& p) { return p.SignalValue("RATE") == 700.0; }},
       {"free all", "every signal", [](PlantSimulator& p) { return p.SignalValue("MI5") == 255.0; }},
       {"get RATE", "RATE = 500", nullptr},
       {"writes", "no writes received", nullptr},
@@ -78,11 +81,25 @@ TEST(ControlCommands, ChangeFaultsAndValues) {
 
 TEST(ControlCommands, RefuseWhatTheyCannotDoAndChangeNothing) {
   const char* const lines[] = {
-      "fault pump silent",   "fault jumo noise",    "fault jumo noise -1", "fault jumo melt",
-      "fault jumo silent 2", "fault jumo off now",  "set NOPE 1",          "set F16 abc",
-      "set F16 nan",         "set jumo1 70000 1",   "set jumo1 16",        "set v120 MX 5 1",
-      "set v120 MI 2048 1",  "set v120 MB 3 2",     "set bk003 speed 1",   "set bk003 rate 65536",
-      "free NOPE",           "get NOPE",            "launch",
+      "fault pump silent",
+      "fault jumo noise",
+      "fault jumo noise -1",
+      "fault jumo melt",
+      "fault jumo silent 2",
+      "fault jumo off now",
+      "set NOPE 1",
+      "set F16 abc",
+      "set F16 nan",
+      "set jumo1 70000 1",
+      "set jumo1 16",
+      "set v120 MX 5 1",
+      "set v120 MI 2048 1",
+      "set v120 MB 3 2",
+      "set bk003 speed 1",
+      "set bk003 rate 65536",
+      "free NOPE",
+      "get NOPE",
+      "launch",
   };
   PlantSimulator plant(Options());
   for (const char* line : lines) {

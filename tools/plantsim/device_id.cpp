@@ -6,8 +6,7 @@ namespace kalvix::plantsim {
 
 namespace {
 
-constexpr std::array<std::string_view, kDeviceCount> kNames = {"jumo1", "jumo2", "v120",
-                                                               "bk003"};
+constexpr std::array<std::string_view, kDeviceCount> kNames = {"jumo1", "jumo2", "v120", "bk003"};
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

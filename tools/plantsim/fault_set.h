@@ -47,8 +47,8 @@ struct DeviceReply {
   DeviceId device = DeviceId::kJumo1;
   std::vector<uint8_t> bytes;
   ChecksumForm checksumForm = ChecksumForm::kNone;
-  size_t checksumAt = 0;      // first checksum byte
-  size_t checksumLength = 0;  // of the checksum, in bytes
+  size_t checksumAt = 0;               // first checksum byte
+  size_t checksumLength = 0;           // of the checksum, in bytes
   std::vector<uint8_t> noiseExcluded;  // bytes that would start or end a frame on this line
 };
 

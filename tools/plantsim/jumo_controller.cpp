@@ -43,7 +43,11 @@ std::string HexWords(std::span<const uint16_t> words) {
 JumoController::JumoController(DeviceId id, uint8_t slaveAddress,
                                const std::vector<LayoutPoint>& layout, const PlantClock& clock,
                                WriteLog& writes, uint32_t seed, bool noise)
-    : id_(id), slaveAddress_(slaveAddress), clock_(clock), writes_(writes), noise_(noise),
+    : id_(id),
+      slaveAddress_(slaveAddress),
+      clock_(clock),
+      writes_(writes),
+      noise_(noise),
       rng_(seed) {
   for (const LayoutPoint& layoutPoint : layout) {
     if (layoutPoint.device != id) continue;
@@ -59,9 +63,12 @@ JumoController::JumoController(DeviceId id, uint8_t slaveAddress,
 std::vector<uint8_t> JumoController::ServePdu(std::span<const uint8_t> pdu) {
   if (pdu.empty()) return {};
   switch (pdu[0]) {
-    case kReadHolding: return ReadHolding(pdu);
-    case kWriteMultiple: return WriteMultiple(pdu);
-    default: return Exception(pdu[0], kIllegalFunction);
+    case kReadHolding:
+      return ReadHolding(pdu);
+    case kWriteMultiple:
+      return WriteMultiple(pdu);
+    default:
+      return Exception(pdu[0], kIllegalFunction);
   }
 }
 
@@ -117,8 +124,8 @@ std::vector<uint8_t> JumoController::WriteMultiple(std::span<const uint8_t> pdu)
     point->model.Pin(value);
     const bool whole = first >= start && first + point->Width() <= end;
     if (whole) {
-      const std::array<uint16_t, 2> words = {registers_.at(first),
-                                             point->isFloat ? registers_.at(first + 1) : uint16_t{0}};
+      const std::array<uint16_t, 2> words = {
+          registers_.at(first), point->isFloat ? registers_.at(first + 1) : uint16_t{0}};
       record.operand = "reg " + std::to_string(first);
       record.signal = point->model.Layout().name;
       record.value = value;

@@ -70,8 +70,8 @@ class JumoController {
   void Refresh();                           // mutex_ held
   void StoreValue(Point& point, double v);  // mutex_ held
   double StoredValue(const Point& point) const;
-  Point* PointAt(uint16_t reg);             // the point starting at reg
-  Point* PointCovering(uint16_t reg);       // the point holding reg
+  Point* PointAt(uint16_t reg);        // the point starting at reg
+  Point* PointCovering(uint16_t reg);  // the point holding reg
 
   // Constant after construction.
   const DeviceId id_;
@@ -81,9 +81,9 @@ class JumoController {
   const bool noise_;
 
   std::mutex mutex_;
-  std::vector<Point> points_;                 // guarded by mutex_
-  std::map<uint16_t, uint16_t> registers_;    // guarded by mutex_
-  std::mt19937 rng_;                          // guarded by mutex_
+  std::vector<Point> points_;               // guarded by mutex_
+  std::map<uint16_t, uint16_t> registers_;  // guarded by mutex_
+  std::mt19937 rng_;                        // guarded by mutex_
 };
 
 }  // namespace kalvix::plantsim

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "util/tick_count.h"
 
@@ -25,8 +27,12 @@ constexpr size_t kMaxPending = 4096;
 LineServer::LineServer(std::string threadName, std::unique_ptr<PtyEndpoint> pty,
                        LineResponder& responder, const FaultBoard& faults, uint32_t turnaroundMs,
                        uint32_t seed)
-    : threadName_(std::move(threadName)), pty_(std::move(pty)), responder_(responder),
-      faults_(faults), turnaroundMs_(turnaroundMs), rng_(seed) {}
+    : threadName_(std::move(threadName)),
+      pty_(std::move(pty)),
+      responder_(responder),
+      faults_(faults),
+      turnaroundMs_(turnaroundMs),
+      rng_(seed) {}
 
 LineServer::~LineServer() {
   Stop();
@@ -34,14 +40,23 @@ LineServer::~LineServer() {
 }
 
 bool LineServer::Start(std::string* error) {
-  if (thread_.joinable()) return true;
+  if (wakeFd_ >= 0) {  // started before: a server runs once
+    if (!thread_.joinable() && error) *error = "line server already stopped";
+    return thread_.joinable();
+  }
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ < 0) {
     if (error) *error = std::string("eventfd: ") + std::strerror(errno);
     return false;
   }
-  stop_.store(false);
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    // Nothing may leave the thread: a failure ends this line's service and says so.
+    try {
+      Run();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s: line stopped: %s\n", threadName_.c_str(), e.what());
+    }
+  });
   // Named from here rather than by the thread itself, so the name is there once Start
   // returns.
   pthread_setname_np(thread_.native_handle(), threadName_.c_str());

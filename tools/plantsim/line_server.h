@@ -5,7 +5,7 @@
 //
 // Ownership: the server owns its pseudo-terminal; the responder and the fault board are
 // the simulator's and must outlive the server. Start and Stop are called from one thread
-// (the simulator's owner); Stop wakes the thread at once and joins it.
+// (the simulator's owner); a server runs once; Stop wakes the thread at once and joins it.
 #ifndef KALVIX_TOOLS_PLANTSIM_LINE_SERVER_H_
 #define KALVIX_TOOLS_PLANTSIM_LINE_SERVER_H_
 
@@ -34,7 +34,7 @@ class LineServer {
   LineServer(const LineServer&) = delete;
   LineServer& operator=(const LineServer&) = delete;
 
-  // False with a reason when the wake-up descriptor cannot be made.
+  // False with a reason when the wake-up descriptor cannot be made, or after Stop.
   bool Start(std::string* error);
   void Stop();
 

@@ -89,12 +89,13 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* out, std::string* erro
         *error = arg + " needs a path";
         return false;
       }
-      (arg == "--link" ? out->linkDir : arg == "--write-ini" ? out->iniPath : out->controlFifo) =
-          fs::path(path);
+      (arg == "--link"        ? out->linkDir
+       : arg == "--write-ini" ? out->iniPath
+                              : out->controlFifo) = fs::path(path);
     } else if (arg == "--v120-unit" || arg == "--bk-device" || arg == "--turnaround" ||
                arg == "--seed") {
-      const std::optional<uint32_t> n = number(arg == "--v120-unit" ? 255
-                                               : arg == "--bk-device" ? 0xFFFFFFFF
+      const std::optional<uint32_t> n = number(arg == "--v120-unit"    ? 255
+                                               : arg == "--bk-device"  ? 0xFFFFFFFF
                                                : arg == "--turnaround" ? 60000
                                                                        : 0xFFFFFFFF);
       if (!n) {
@@ -250,8 +251,8 @@ int main(int argc, char** argv) {
   std::printf("  jumo  %s  Modbus RTU, JUMO 1 = slave %u, JUMO 2 = slave %u\n",
               PortName(plant, options, Line::kModbus).c_str(), options.plant.jumo1Address,
               options.plant.jumo2Address);
-  std::printf("  v120  %s  Vision ASCII, unit %u\n", PortName(plant, options, Line::kVision).c_str(),
-              options.plant.v120Unit);
+  std::printf("  v120  %s  Vision ASCII, unit %u\n",
+              PortName(plant, options, Line::kVision).c_str(), options.plant.v120Unit);
   std::printf("  bk003 %s  BK-003, device %u\n", PortName(plant, options, Line::kBk003).c_str(),
               options.plant.bkDeviceNumber);
   std::printf("Type \"help\" for the control commands.\n");

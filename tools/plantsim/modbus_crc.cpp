@@ -11,7 +11,8 @@ constexpr std::array<uint16_t, 256> BuildTable() {
   for (unsigned n = 0; n < 256; ++n) {
     uint16_t crc = static_cast<uint16_t>(n);
     for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+      crc =
+          (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
     }
     table[n] = crc;
   }

@@ -39,7 +39,8 @@ std::vector<SignalRow> DefaultSignalRows() {
   for (size_t open = sql.find("('"); open != std::string::npos; open = sql.find("('", open + 1)) {
     const size_t close = sql.find(')', open);
     if (close == std::string::npos) break;
-    const std::vector<std::string> f = TupleFields(std::string_view(sql).substr(open + 1, close - open - 1));
+    const std::vector<std::string> f =
+        TupleFields(std::string_view(sql).substr(open + 1, close - open - 1));
     if (f.size() != 8) continue;  // a calibration point or another table's row
     rows.push_back({f[0], f[1], std::stoi(f[2]), std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]),
                     std::stoi(f[6])});

@@ -19,9 +19,12 @@ bool SameName(std::string_view a, std::string_view b) {
 
 VisionArea AreaOf(PointKind kind) {
   switch (kind) {
-    case PointKind::kLong: return VisionArea::kML;
-    case PointKind::kBit: return VisionArea::kMB;
-    default: return VisionArea::kMI;
+    case PointKind::kLong:
+      return VisionArea::kML;
+    case PointKind::kBit:
+      return VisionArea::kMB;
+    default:
+      return VisionArea::kMI;
   }
 }
 
@@ -33,9 +36,12 @@ constexpr std::array<const char*, 3> kThreadNames = {"plantsim-jumo", "plantsim-
 
 std::string_view LineName(Line line) {
   switch (line) {
-    case Line::kModbus: return "jumo";
-    case Line::kVision: return "v120";
-    case Line::kBk003: return "bk003";
+    case Line::kModbus:
+      return "jumo";
+    case Line::kVision:
+      return "v120";
+    case Line::kBk003:
+      return "bk003";
   }
   return "?";
 }
@@ -104,9 +110,12 @@ bool PlantSimulator::SetSignal(std::string_view name, double value) {
   if (point == nullptr) return false;
   switch (point->device) {
     case DeviceId::kJumo1:
-    case DeviceId::kJumo2: return Jumo(point->device).SetValue(point->address, value);
-    case DeviceId::kV120: return v120_.SetValue(AreaOf(point->kind), point->address, value);
-    case DeviceId::kBk003: return bk003_.SetValue(point->address, value);
+    case DeviceId::kJumo2:
+      return Jumo(point->device).SetValue(point->address, value);
+    case DeviceId::kV120:
+      return v120_.SetValue(AreaOf(point->kind), point->address, value);
+    case DeviceId::kBk003:
+      return bk003_.SetValue(point->address, value);
   }
   return false;
 }
@@ -116,9 +125,12 @@ bool PlantSimulator::ReleaseSignal(std::string_view name) {
   if (point == nullptr) return false;
   switch (point->device) {
     case DeviceId::kJumo1:
-    case DeviceId::kJumo2: return Jumo(point->device).Release(point->address);
-    case DeviceId::kV120: return v120_.Release(AreaOf(point->kind), point->address);
-    case DeviceId::kBk003: return bk003_.Release(point->address);
+    case DeviceId::kJumo2:
+      return Jumo(point->device).Release(point->address);
+    case DeviceId::kV120:
+      return v120_.Release(AreaOf(point->kind), point->address);
+    case DeviceId::kBk003:
+      return bk003_.Release(point->address);
   }
   return false;
 }
@@ -135,9 +147,12 @@ std::optional<double> PlantSimulator::SignalValue(std::string_view name) {
   if (point == nullptr) return std::nullopt;
   switch (point->device) {
     case DeviceId::kJumo1:
-    case DeviceId::kJumo2: return Jumo(point->device).Value(point->address);
-    case DeviceId::kV120: return v120_.Value(AreaOf(point->kind), point->address);
-    case DeviceId::kBk003: return bk003_.Value(point->address);
+    case DeviceId::kJumo2:
+      return Jumo(point->device).Value(point->address);
+    case DeviceId::kV120:
+      return v120_.Value(AreaOf(point->kind), point->address);
+    case DeviceId::kBk003:
+      return bk003_.Value(point->address);
   }
   return std::nullopt;
 }
@@ -145,9 +160,12 @@ std::optional<double> PlantSimulator::SignalValue(std::string_view name) {
 const LineServer* PlantSimulator::ServerOf(DeviceId device) const {
   switch (device) {
     case DeviceId::kJumo1:
-    case DeviceId::kJumo2: return servers_[static_cast<size_t>(Line::kModbus)].get();
-    case DeviceId::kV120: return servers_[static_cast<size_t>(Line::kVision)].get();
-    case DeviceId::kBk003: return servers_[static_cast<size_t>(Line::kBk003)].get();
+    case DeviceId::kJumo2:
+      return servers_[static_cast<size_t>(Line::kModbus)].get();
+    case DeviceId::kV120:
+      return servers_[static_cast<size_t>(Line::kVision)].get();
+    case DeviceId::kBk003:
+      return servers_[static_cast<size_t>(Line::kBk003)].get();
   }
   return nullptr;
 }

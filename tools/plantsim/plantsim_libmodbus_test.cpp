@@ -2,13 +2,12 @@
 // reads and writes through the library and through the kalvix-plantsim program itself.
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <modbus.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -65,7 +64,9 @@ class LibmodbusMaster {
     return modbus_write_registers(ctx_, reg, static_cast<int>(words.size()), words.data()) ==
            static_cast<int>(words.size());
   }
-  void SetTimeoutMs(int ms) { modbus_set_response_timeout(ctx_, 0, static_cast<uint32_t>(ms) * 1000); }
+  void SetTimeoutMs(int ms) {
+    modbus_set_response_timeout(ctx_, 0, static_cast<uint32_t>(ms) * 1000);
+  }
 
  private:
   modbus_t* ctx_;
@@ -153,8 +154,9 @@ class PlantsimProgramTest : public ::testing::Test {
     const std::string iniArg = ini_.string();
     const std::string linkArg = (dir_ / "lines").string();
     const std::string fifoArg = (dir_ / "control").string();
-    std::vector<std::string> args = {KALVIX_PLANTSIM_EXE, "--write-ini", iniArg, "--link",
-                                     linkArg, "--control", fifoArg, "--no-noise"};
+    std::vector<std::string> args = {
+        KALVIX_PLANTSIM_EXE, "--write-ini", iniArg,      "--link", linkArg,
+        "--control",         fifoArg,       "--no-noise"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

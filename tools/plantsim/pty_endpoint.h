@@ -11,12 +11,12 @@
 #ifndef KALVIX_TOOLS_PLANTSIM_PTY_ENDPOINT_H_
 #define KALVIX_TOOLS_PLANTSIM_PTY_ENDPOINT_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
-
-#include <sys/types.h>
 
 namespace kalvix::plantsim {
 

@@ -9,10 +9,14 @@ namespace {
 // Wire position of each value byte A, B, C, D (index 0 = first byte sent).
 std::array<int, 4> WirePositions(RegisterOrder order) {
   switch (order) {
-    case RegisterOrder::kABCD: return {0, 1, 2, 3};
-    case RegisterOrder::kCDAB: return {2, 3, 0, 1};
-    case RegisterOrder::kBADC: return {1, 0, 3, 2};
-    case RegisterOrder::kDCBA: return {3, 2, 1, 0};
+    case RegisterOrder::kABCD:
+      return {0, 1, 2, 3};
+    case RegisterOrder::kCDAB:
+      return {2, 3, 0, 1};
+    case RegisterOrder::kBADC:
+      return {1, 0, 3, 2};
+    case RegisterOrder::kDCBA:
+      return {3, 2, 1, 0};
   }
   return {0, 1, 2, 3};
 }
@@ -26,10 +30,14 @@ RegisterOrder RegisterOrderFromFlags(bool inverseBytes, bool inverseWords) {
 
 std::string_view RegisterOrderName(RegisterOrder order) {
   switch (order) {
-    case RegisterOrder::kABCD: return "ABCD";
-    case RegisterOrder::kCDAB: return "CDAB";
-    case RegisterOrder::kBADC: return "BADC";
-    case RegisterOrder::kDCBA: return "DCBA";
+    case RegisterOrder::kABCD:
+      return "ABCD";
+    case RegisterOrder::kCDAB:
+      return "CDAB";
+    case RegisterOrder::kBADC:
+      return "BADC";
+    case RegisterOrder::kDCBA:
+      return "DCBA";
   }
   return "?";
 }
@@ -42,7 +50,8 @@ std::array<uint16_t, 2> EncodeFloat(float value, RegisterOrder order) {
   std::array<uint8_t, 4> wire{};
   const std::array<int, 4> at = WirePositions(order);
   for (int i = 0; i < 4; ++i) wire[at[i]] = abcd[i];
-  return {static_cast<uint16_t>(wire[0] << 8 | wire[1]), static_cast<uint16_t>(wire[2] << 8 | wire[3])};
+  return {static_cast<uint16_t>(wire[0] << 8 | wire[1]),
+          static_cast<uint16_t>(wire[2] << 8 | wire[3])};
 }
 
 float DecodeFloat(std::array<uint16_t, 2> registers, RegisterOrder order) {

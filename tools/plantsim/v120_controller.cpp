@@ -24,7 +24,8 @@ std::optional<uint32_t> ParseHex(std::string_view digits) {
   for (char c : digits) {
     const auto u = static_cast<unsigned char>(c);
     if (!std::isxdigit(u)) return std::nullopt;
-    value = value << 4 | static_cast<uint32_t>(std::isdigit(u) ? u - '0' : std::toupper(u) - 'A' + 10);
+    value =
+        value << 4 | static_cast<uint32_t>(std::isdigit(u) ? u - '0' : std::toupper(u) - 'A' + 10);
   }
   return value;
 }
@@ -38,18 +39,24 @@ std::string Hex(uint32_t value, int digits) {
 // Width of one operand in the reply and write data.
 size_t Width(VisionArea area) {
   switch (area) {
-    case VisionArea::kMB: return 1;
-    case VisionArea::kMI: return 4;
-    case VisionArea::kML: return 8;
+    case VisionArea::kMB:
+      return 1;
+    case VisionArea::kMI:
+      return 4;
+    case VisionArea::kML:
+      return 8;
   }
   return 1;
 }
 
 uint32_t AreaSize(VisionArea area) {
   switch (area) {
-    case VisionArea::kMB: return kV120BitCount;
-    case VisionArea::kMI: return kV120IntCount;
-    case VisionArea::kML: return kV120LongCount;
+    case VisionArea::kMB:
+      return kV120BitCount;
+    case VisionArea::kMI:
+      return kV120IntCount;
+    case VisionArea::kML:
+      return kV120LongCount;
   }
   return 0;
 }
@@ -57,9 +64,12 @@ uint32_t AreaSize(VisionArea area) {
 bool Fits(VisionArea area, double value) {
   if (!std::isfinite(value)) return false;
   switch (area) {
-    case VisionArea::kMB: return value == 0 || value == 1;
-    case VisionArea::kMI: return value >= 0 && value <= 65535;
-    case VisionArea::kML: return value >= -2147483648.0 && value <= 4294967295.0;
+    case VisionArea::kMB:
+      return value == 0 || value == 1;
+    case VisionArea::kMI:
+      return value >= 0 && value <= 65535;
+    case VisionArea::kML:
+      return value >= -2147483648.0 && value <= 4294967295.0;
   }
   return false;
 }
@@ -74,9 +84,12 @@ std::string_view StripCr(std::span<const uint8_t> request) {
 
 std::string_view VisionAreaName(VisionArea area) {
   switch (area) {
-    case VisionArea::kMB: return "MB";
-    case VisionArea::kMI: return "MI";
-    case VisionArea::kML: return "ML";
+    case VisionArea::kMB:
+      return "MB";
+    case VisionArea::kMI:
+      return "MI";
+    case VisionArea::kML:
+      return "ML";
   }
   return "?";
 }
@@ -86,10 +99,14 @@ std::optional<VisionArea> VisionAreaFromName(std::string_view name) {
     return std::nullopt;
   }
   switch (std::toupper(static_cast<unsigned char>(name[1]))) {
-    case 'B': return VisionArea::kMB;
-    case 'I': return VisionArea::kMI;
-    case 'L': return VisionArea::kML;
-    default: return std::nullopt;
+    case 'B':
+      return VisionArea::kMB;
+    case 'I':
+      return VisionArea::kMI;
+    case 'L':
+      return VisionArea::kML;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -100,18 +117,31 @@ std::string VisionChecksum(std::string_view text) {
 }
 
 V120Controller::V120Controller(uint8_t unit, const std::vector<LayoutPoint>& layout,
-                               const PlantClock& clock, WriteLog& writes, uint32_t seed,
-                               bool noise)
-    : unit_(unit), unitHex_(Hex(unit, 2)), clock_(clock), writes_(writes), noise_(noise),
-      bits_(kV120BitCount), ints_(kV120IntCount), longs_(kV120LongCount), rng_(seed) {
+                               const PlantClock& clock, WriteLog& writes, uint32_t seed, bool noise)
+    : unit_(unit),
+      unitHex_(Hex(unit, 2)),
+      clock_(clock),
+      writes_(writes),
+      noise_(noise),
+      bits_(kV120BitCount),
+      ints_(kV120IntCount),
+      longs_(kV120LongCount),
+      rng_(seed) {
   for (const LayoutPoint& layoutPoint : layout) {
     if (layoutPoint.device != DeviceId::kV120) continue;
     VisionArea area;
     switch (layoutPoint.kind) {
-      case PointKind::kInt: area = VisionArea::kMI; break;
-      case PointKind::kLong: area = VisionArea::kML; break;
-      case PointKind::kBit: area = VisionArea::kMB; break;
-      default: continue;  // the controller has no float operands on this protocol
+      case PointKind::kInt:
+        area = VisionArea::kMI;
+        break;
+      case PointKind::kLong:
+        area = VisionArea::kML;
+        break;
+      case PointKind::kBit:
+        area = VisionArea::kMB;
+        break;
+      default:
+        continue;  // the controller has no float operands on this protocol
     }
     if (layoutPoint.address >= AreaSize(area)) continue;
     points_.push_back(Point{ModelPoint(layoutPoint), area});
@@ -192,7 +222,8 @@ std::string V120Controller::Execute(std::string_view command, std::string* code)
 
   const std::string_view fields = command.substr(found->letters.size());
   const std::optional<uint32_t> address = ParseHex(fields.substr(0, 4));
-  const std::optional<uint32_t> count = fields.size() >= 6 ? ParseHex(fields.substr(4, 2)) : std::nullopt;
+  const std::optional<uint32_t> count =
+      fields.size() >= 6 ? ParseHex(fields.substr(4, 2)) : std::nullopt;
   if (fields.size() < 6 || !address || !count || *count == 0) return std::string(kErrFormat);
   const std::string_view data = fields.substr(6);
   if (found->write ? data.size() != *count * Width(found->area) : !data.empty()) {
@@ -216,9 +247,15 @@ std::string V120Controller::ReadOperands(VisionArea area, uint32_t address, uint
   std::string data;
   for (uint32_t i = address; i < address + count; ++i) {
     switch (area) {
-      case VisionArea::kMB: data += bits_[i] ? '1' : '0'; break;
-      case VisionArea::kMI: data += Hex(ints_[i], 4); break;
-      case VisionArea::kML: data += Hex(longs_[i], 8); break;
+      case VisionArea::kMB:
+        data += bits_[i] ? '1' : '0';
+        break;
+      case VisionArea::kMI:
+        data += Hex(ints_[i], 4);
+        break;
+      case VisionArea::kML:
+        data += Hex(longs_[i], 8);
+        break;
     }
   }
   return data;
@@ -245,9 +282,9 @@ std::string V120Controller::WriteOperands(VisionArea area, uint32_t address, uin
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t operand = address + i;
     Store(area, operand, values[i]);
-    WriteRecord record{now, DeviceId::kV120,
-                       std::string(VisionAreaName(area)) + " " + std::to_string(operand), "",
-                       values[i], std::string(data.substr(i * width, width))};
+    WriteRecord record{
+        now, DeviceId::kV120, std::string(VisionAreaName(area)) + " " + std::to_string(operand),
+        "",  values[i],       std::string(data.substr(i * width, width))};
     if (Point* point = PointAt(area, operand)) {
       point->model.Pin(values[i]);
       record.signal = point->model.Layout().name;
@@ -270,20 +307,26 @@ void V120Controller::Store(VisionArea area, uint32_t address, double value) {
       bits_[address] = value >= 0.5 ? 1 : 0;
       break;
     case VisionArea::kMI:
-      ints_[address] = !(value > 0) ? 0 : value >= 65535 ? 65535 : static_cast<uint16_t>(std::lround(value));
+      ints_[address] = !(value > 0)     ? 0
+                       : value >= 65535 ? 65535
+                                        : static_cast<uint16_t>(std::lround(value));
       break;
     case VisionArea::kML:
       // A counter runs on through 2^32 and wraps, as the controller's register does.
-      longs_[address] = static_cast<uint32_t>(static_cast<uint64_t>(std::llround(std::fmod(value, 4294967296.0))));
+      longs_[address] = static_cast<uint32_t>(
+          static_cast<uint64_t>(std::llround(std::fmod(value, 4294967296.0))));
       break;
   }
 }
 
 double V120Controller::Load(VisionArea area, uint32_t address) const {
   switch (area) {
-    case VisionArea::kMB: return bits_[address];
-    case VisionArea::kMI: return ints_[address];
-    case VisionArea::kML: return static_cast<int32_t>(longs_[address]);
+    case VisionArea::kMB:
+      return bits_[address];
+    case VisionArea::kMI:
+      return ints_[address];
+    case VisionArea::kML:
+      return static_cast<int32_t>(longs_[address]);
   }
   return 0;
 }

@@ -100,11 +100,11 @@ class V120Controller : public LineResponder {
   const bool noise_;
 
   std::mutex mutex_;
-  std::vector<Point> points_;      // guarded by mutex_
-  std::vector<uint8_t> bits_;      // guarded by mutex_
-  std::vector<uint16_t> ints_;     // guarded by mutex_
-  std::vector<uint32_t> longs_;    // guarded by mutex_
-  std::mt19937 rng_;               // guarded by mutex_
+  std::vector<Point> points_;    // guarded by mutex_
+  std::vector<uint8_t> bits_;    // guarded by mutex_
+  std::vector<uint16_t> ints_;   // guarded by mutex_
+  std::vector<uint32_t> longs_;  // guarded by mutex_
+  std::mt19937 rng_;             // guarded by mutex_
 };
 
 }  // namespace kalvix::plantsim
