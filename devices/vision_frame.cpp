@@ -58,6 +58,12 @@ std::string VisionWriteIntsCommand(int32_t address, std::span<const int32_t> val
   return command;
 }
 
+VisionLineAssembler::Step VisionLineAssembler::Push(uint8_t byte) {
+  if (byte == '\r') return Step::kLine;
+  line_.push_back(static_cast<char>(byte));
+  return line_.size() > kVisionMaxReplyLength ? Step::kTooLong : Step::kMore;
+}
+
 const char* VisionReplyCheckText(VisionReplyCheck check) {
   switch (check) {
     case VisionReplyCheck::kOk: return "";

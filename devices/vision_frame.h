@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kalvix {
 
@@ -46,6 +47,21 @@ std::string VisionReadCommand(std::string_view letters, int32_t address, int32_t
 std::string VisionWriteBitsCommand(int32_t address, std::span<const uint8_t> bits);
 // "SW" with at least 4 hex digits per value, or "SNL" with at least 8 when isLong.
 std::string VisionWriteIntsCommand(int32_t address, std::span<const int32_t> values, bool isLong);
+
+// Collects a reply line from the bytes as they arrive. The CR ends the line and is not part
+// of it; a line that grows beyond kVisionMaxReplyLength is given up.
+class VisionLineAssembler {
+ public:
+  enum class Step { kMore, kLine, kTooLong };
+
+  Step Push(uint8_t byte);
+  // The bytes collected so far; the whole line after kLine.
+  const std::string& Line() const { return line_; }
+  std::string TakeLine() { return std::move(line_); }
+
+ private:
+  std::string line_;
+};
 
 enum class VisionReplyCheck { kOk, kTooShort, kNoStx1, kCrcError };
 

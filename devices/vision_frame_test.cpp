@@ -51,6 +51,21 @@ TEST(VisionFrame, RequestLines) {
   }
 }
 
+TEST(VisionFrame, LineEndsAtCrAndIsGivenUpBeyond900Characters) {
+  VisionLineAssembler line;
+  for (char c : std::string("/A01")) EXPECT_EQ(line.Push(c), VisionLineAssembler::Step::kMore);
+  EXPECT_EQ(line.Push('\r'), VisionLineAssembler::Step::kLine);
+  EXPECT_EQ(line.Line(), "/A01");
+
+  VisionLineAssembler longLine;
+  for (size_t i = 0; i < kVisionMaxReplyLength; ++i) {
+    ASSERT_EQ(longLine.Push('0'), VisionLineAssembler::Step::kMore);
+  }
+  VisionLineAssembler atLimit = longLine;
+  EXPECT_EQ(atLimit.Push('\r'), VisionLineAssembler::Step::kLine);
+  EXPECT_EQ(longLine.Push('0'), VisionLineAssembler::Step::kTooLong);
+}
+
 TEST(VisionFrame, ReplyChecks) {
   struct Case {
     const char* reply;

@@ -357,22 +357,23 @@ TVisionLink::Receive TVisionLink::ReceiveLine(std::string& line) {
   std::lock_guard lock(portMutex_);
   if (!port_) return Receive::kNoPort;
   const uint32_t start = TickCount();
-  std::string collected;
+  VisionLineAssembler assembler;
   for (;;) {
     uint8_t byte = 0;
     const PortIo io = port_->Read(std::span<uint8_t>(&byte, 1));
     if (!io.Ok()) break;  // an I/O error, or the port is being released
     if (io.count == 1) {
-      if (byte == '\r') {
-        SetResultStr(collected);
-        SetStatus("Recive() OK");
-        line = std::move(collected);
-        return Receive::kLine;
-      }
-      collected.push_back(static_cast<char>(byte));
-      if (collected.size() > kVisionMaxReplyLength) {
-        ErrMessage(kTextReplyTooLong);
-        return Receive::kFailed;
+      switch (assembler.Push(byte)) {
+        case VisionLineAssembler::Step::kMore:
+          break;
+        case VisionLineAssembler::Step::kLine:
+          SetResultStr(assembler.Line());
+          SetStatus("Recive() OK");
+          line = assembler.TakeLine();
+          return Receive::kLine;
+        case VisionLineAssembler::Step::kTooLong:
+          ErrMessage(kTextReplyTooLong);
+          return Receive::kFailed;
       }
     }
     if (TicksBetween(start, TickCount()) > kReceiveBudgetMs) break;
