@@ -62,7 +62,11 @@ void MinuteHistory::RefreshCounters(const SignalSet& set, const ControlState& co
     const DateTime lastOk = control.ModuleLastOk[kCounters[c].module].load();
     const double value = set.AveragedValues.Slot(set.SignalIndex(kCounters[c].counter));
     // A reading without a value is no reading: the counter keeps its last fresh one.
-    if (lastOk > counters_.lastRefresh && std::isfinite(value)) counters_.last[c] = value;
+    if (lastOk > counters_.lastRefresh && std::isfinite(value)) {
+      if (!counters_.known[c]) counters_.start[c] = value;
+      counters_.known[c] = true;
+      counters_.last[c] = value;
+    }
   }
   counters_.lastRefresh = now;
 }
@@ -151,6 +155,7 @@ DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTi
   const std::string currentKey = MinuteKey(now);
   std::lock_guard<std::mutex> lock(mutex_);
   counters_.start = {};
+  counters_.known = {};
   counters_.previousMinuteKey.clear();
 
   DbValue rez;
@@ -176,7 +181,8 @@ DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTi
       for (size_t c = 0; c < kCounters.size(); ++c) {
         const int index = result.ColumnIndex(kCounters[c].counter);
         if (index >= 0) {
-          counters_.start[c] = DbNumberOr(result.rows[0][static_cast<size_t>(index)], 0.0);
+          counters_.known[c] = DbToNumber(result.rows[0][static_cast<size_t>(index)],
+                                          counters_.start[c]);
         }
       }
     }

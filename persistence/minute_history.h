@@ -54,6 +54,9 @@ class MinuteHistory {
   struct Counters {
     std::array<double, 3> start{};  // G2, G23, G41
     std::array<double, 3> last{};
+    // Whether the counter has a reading at all (from the history or the device): a counter
+    // without one starts counting at its first reading, not at 0.
+    std::array<bool, 3> known{};
     std::string previousMinuteKey;
     DateTime lastRefresh = 0;
   };

@@ -79,6 +79,16 @@ TEST_F(MinuteHistoryTest, TotalsOfTheMinute) {
   }
 }
 
+// Without a stored minute the first reading is where counting starts: the whole counter is
+// not one minute's tonnage.
+TEST_F(MinuteHistoryTest, EmptyHistoryCountsFromTheFirstReading) {
+  Cycle(At(14, 3, 0), 125000);
+  EXPECT_EQ(Total("G_1T2"), 0);
+  EXPECT_EQ(Total("G_1T23"), 0) << "a counter that reads 0 is known too";
+  Cycle(At(14, 3, 30), 125010);
+  EXPECT_NEAR(Total("G_1T2"), 1.0, 1e-9);
+}
+
 TEST_F(MinuteHistoryTest, StaleCounterKeepsItsLastFreshValue) {
   Cycle(At(14, 2, 59), 1000);
   Cycle(At(14, 3, 0), 1000);
@@ -144,6 +154,7 @@ TEST_F(MinuteHistoryTest, AfterConnectPrimesFromTheMinuteBeforeTheCurrentOne) {
   const MinuteHistory::Counters c = history_->CurrentCounters();
   EXPECT_EQ(c.previousMinuteKey, "2011-07-05 14:02:00");
   EXPECT_EQ(c.start, (std::array<double, 3>{10, 20, 0}));
+  EXPECT_EQ(c.known, (std::array<bool, 3>{true, true, false})) << "G41 was NULL";
   EXPECT_EQ(c.last, c.start);
   EXPECT_EQ(c.lastRefresh, At(14, 2, 0));
 
