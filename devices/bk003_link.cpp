@@ -22,8 +22,8 @@ bool Bk003Link::BkOpenPort(std::string_view portName, int32_t speed) {
   }
   PortOpenPlan plan;
   plan.speed = speed;
-  plan.timeoutsAfterLine = setTimeouts_ ? ReadPortTimeouts(workDir_, portName)
-                                        : kDefaultPortTimeouts;
+  plan.timeoutsAfterLine =
+      setTimeouts_ ? ReadPortTimeouts(workDir_, portName) : kDefaultPortTimeouts;
   const PortOpenResult result =
       RunPortOpen(port_, std::string(kDeviceNamespacePrefix) + std::string(portName), plan);
   if (result == PortOpenResult::kOk) return true;

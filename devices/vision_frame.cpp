@@ -23,7 +23,10 @@ std::string CalcCRC(std::string_view text) {
 
 std::string VisionHex(uint32_t value, int minDigits) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*X", minDigits < 0 ? 0 : minDigits > 8 ? 8 : minDigits,
+  std::snprintf(buffer, sizeof buffer, "%0*X",
+                minDigits < 0   ? 0
+                : minDigits > 8 ? 8
+                                : minDigits,
                 static_cast<unsigned>(value));
   return buffer;
 }
@@ -66,15 +69,20 @@ VisionLineAssembler::Step VisionLineAssembler::Push(uint8_t byte) {
 
 const char* VisionReplyCheckText(VisionReplyCheck check) {
   switch (check) {
-    case VisionReplyCheck::kOk: return "";
-    case VisionReplyCheck::kTooShort: return "Answer too short.";
-    case VisionReplyCheck::kNoStx1: return "STX1 is missing in answer.";
-    case VisionReplyCheck::kCrcError: return "CRC check error.";
+    case VisionReplyCheck::kOk:
+      return "";
+    case VisionReplyCheck::kTooShort:
+      return "Answer too short.";
+    case VisionReplyCheck::kNoStx1:
+      return "STX1 is missing in answer.";
+    case VisionReplyCheck::kCrcError:
+      return "CRC check error.";
   }
   return "";
 }
 
-VisionReplyCheck CheckVisionReply(std::string_view reply, std::string_view stx1, std::string* data) {
+VisionReplyCheck CheckVisionReply(std::string_view reply, std::string_view stx1,
+                                  std::string* data) {
   constexpr size_t kCrcLength = 2;
   if (reply.size() < stx1.size() + kVisionEchoLength) return VisionReplyCheck::kTooShort;
   if (reply.substr(0, stx1.size()) != stx1) return VisionReplyCheck::kNoStx1;

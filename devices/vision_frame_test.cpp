@@ -102,9 +102,17 @@ TEST(VisionFrame, HexGroupsAreUnsignedStoredIn32Bits) {
     std::optional<int32_t> value;
   };
   const Case cases[] = {
-      {"00FF", 255},        {"FFFF", 65535},    {"ffff", 65535},      {"FFFFFFFF", -1},
-      {"7FFFFFFF", INT32_MAX}, {"80000000", INT32_MIN}, {"0", 0},      {"", std::nullopt},
-      {"12G4", std::nullopt}, {" 1FF", std::nullopt}, {"-001", std::nullopt},
+      {"00FF", 255},
+      {"FFFF", 65535},
+      {"ffff", 65535},
+      {"FFFFFFFF", -1},
+      {"7FFFFFFF", INT32_MAX},
+      {"80000000", INT32_MIN},
+      {"0", 0},
+      {"", std::nullopt},
+      {"12G4", std::nullopt},
+      {" 1FF", std::nullopt},
+      {"-001", std::nullopt},
       {"123456789", std::nullopt},
   };
   for (const Case& c : cases) {

@@ -99,8 +99,8 @@ class ScriptedController {
       for (auto start = Clock::now(); MillisSince(start) < reply.delayMs && !stop_.load();) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
-      pty_.WriteMaster(std::span(reinterpret_cast<const uint8_t*>(reply.text->data()),
-                                 reply.text->size()));
+      pty_.WriteMaster(
+          std::span(reinterpret_cast<const uint8_t*>(reply.text->data()), reply.text->size()));
     }
   }
 
