@@ -1,0 +1,99 @@
+#include "devices/bk003_poller.h"
+
+#include <utility>
+
+#include "acquisition/stop_pause.h"
+#include "acquisition/thread_entry.h"
+#include "acquisition/thread_priority.h"
+#include "util/date_time.h"
+#include "util/tick_count.h"
+
+namespace kalvix {
+
+Bk003Poller::Bk003Poller(const Bk003PollerContext& context, Bk003PollerSettings settings)
+    : context_(context),
+      settings_(std::move(settings)),
+      link_(settings_.workDir, settings_.setTimeouts) {}
+
+void Bk003Poller::Run() {
+  RaiseThreadPriority(ThreadPriority::kHighest);
+  Start();
+  while (!context_.control.StopRequest.load(std::memory_order_acquire)) {
+    const BkPassOutcome outcome = RunPass();
+    if (outcome == BkPassOutcome::kGaveUp) break;
+    PauseAfter(outcome);
+  }
+  Finish();
+}
+
+void Bk003Poller::Start() {
+  OpenPort();
+  context_.counters.BkCycleCounter.store(0);
+  context_.counters.BkFailCount.store(0);
+}
+
+BkPassOutcome Bk003Poller::RunPass() {
+  PollerCounters& counters = context_.counters;
+  counters.BkCycleCounter.fetch_add(1);
+  if (!link_.IsOpen()) {
+    OpenPort();
+    if (counters.BkFailCount.fetch_add(1) + 1 > kBkFailLimit) return BkPassOutcome::kGaveUp;
+    if (!link_.IsOpen()) return BkPassOutcome::kNoPort;
+  }
+  requestTick_ = TickCount();
+  BkReadings readings;
+  switch (link_.Exchange(settings_.deviceNum, settings_.bkk23Mask, &readings)) {
+    case BkExchangeResult::kOk:
+      Store(readings);
+      return BkPassOutcome::kAnswer;
+    case BkExchangeResult::kNotOpen:
+      return BkPassOutcome::kNoPort;
+    case BkExchangeResult::kWriteFailed:
+      counters.BkFailCount.fetch_add(1);
+      link_.Close();
+      return BkPassOutcome::kWriteFailed;
+    case BkExchangeResult::kReadFailed:
+      link_.Close();
+      return BkPassOutcome::kReadFailed;
+    case BkExchangeResult::kShortAnswer:
+      counters.BkFailCount.fetch_add(1);
+      return BkPassOutcome::kShortAnswer;
+  }
+  return BkPassOutcome::kNoPort;
+}
+
+void Bk003Poller::PauseAfter(BkPassOutcome outcome) const {
+  switch (outcome) {
+    case BkPassOutcome::kAnswer:
+      WaitCycleEnd(context_.control, requestTick_, kCyclePeriodMs);
+      return;
+    case BkPassOutcome::kShortAnswer:
+      PauseUnlessStopped(context_.control, settings_.shortAnswerPauseMs);
+      return;
+    case BkPassOutcome::kNoPort:
+    case BkPassOutcome::kWriteFailed:
+    case BkPassOutcome::kReadFailed:
+      PauseUnlessStopped(context_.control, settings_.retryPauseMs);
+      return;
+    case BkPassOutcome::kGaveUp:
+      return;
+  }
+}
+
+void Bk003Poller::Store(const BkReadings& readings) {
+  SignalSet& signals = context_.signals;
+  // A name missing from the set resolves to the spare slot, so the poller goes on without it.
+  signals.RawValues.SetSlot(signals.SignalIndex("G23"), readings.G23);
+  signals.RawValues.SetSlot(signals.SignalIndex("TNK23"), readings.TNK23);
+  signals.RawValues.SetSlot(signals.SignalIndex("BKK23"), readings.BKK23);
+  context_.control.ModuleLastOk[kModuleBk003].store(Now());
+}
+
+int Bk003PollerEntry(const Bk003PollerContext& context, const Bk003PollerSettings& settings) {
+  return RunThreadEntry(context.control.BkActive, kThreadNameBk003, [&] {
+    Bk003Poller poller(context, settings);
+    poller.Run();
+  });
+}
+
+}  // namespace kalvix

@@ -1,0 +1,124 @@
+// The fixture of the poller tests: the simulated default plant on its pseudo-terminals, the
+// service's signal set built from the same layout (as db/default_plant.sql describes it),
+// and the shared state the pollers work on, with the Modbus master and the Vision link open
+// on the plant's lines.
+#ifndef KALVIX_DEVICES_POLLER_TEST_PLANT_H_
+#define KALVIX_DEVICES_POLLER_TEST_PLANT_H_
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/control_state.h"
+#include "acquisition/setpoints.h"
+#include "acquisition/signal_set.h"
+#include "devices/modbus_io.h"
+#include "devices/poller_counters.h"
+#include "devices/vision_link.h"
+#include "journal/event_log.h"
+#include "tools/plantsim/plant_simulator.h"
+
+namespace kalvix::testing {
+
+// A signal row for each layout point, as the service's table holds it.
+inline std::vector<TSignalSet> PlantSignals(const std::vector<plantsim::LayoutPoint>& layout) {
+  std::vector<TSignalSet> signals;
+  for (const plantsim::LayoutPoint& point : layout) {
+    TSignalSet s;
+    switch (point.device) {
+      case plantsim::DeviceId::kJumo1:
+        s.BusName = "JUMO";
+        s.DevNum = 1;
+        break;
+      case plantsim::DeviceId::kJumo2:
+        s.BusName = "JUMO";
+        s.DevNum = 2;
+        break;
+      case plantsim::DeviceId::kV120:
+        s.BusName = "V120";
+        s.DevNum = 1;
+        break;
+      case plantsim::DeviceId::kBk003:
+        s.BusName = "BK";
+        s.DevNum = 1;
+        break;
+    }
+    s.SignalName = point.name;
+    s.Addr = point.address;
+    s.Kind = static_cast<int32_t>(point.kind);
+    s.InverseBytes = point.inverseBytes;
+    s.InverseWords = point.inverseWords;
+    s.Direction = point.name.starts_with("_") ? kDirectionWrite : kDirectionRead;
+    signals.push_back(std::move(s));
+  }
+  return signals;
+}
+
+// Every event posted since the last call, oldest first.
+inline std::vector<std::string> DrainEvents() {
+  std::vector<std::string> texts;
+  TEventFIFO_Rec record;
+  while (EventQueue().Pop(record)) texts.push_back(record.text);
+  return texts;
+}
+
+// Polls `done` every few milliseconds until it holds or `limit` has passed.
+inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class PlantPollerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plantsim::PlantOptions options;
+    options.modelNoise = false;
+    plant_ = std::make_unique<plantsim::PlantSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(plant_->Start(&error)) << error;
+    signals_.Replace(PlantSignals(plant_->Layout()));
+
+    modbus_.PortName = plant_->PortPath(plantsim::Line::kModbus);
+    ASSERT_TRUE(modbus_.Open(9600)) << modbus_.ErrorText;
+    vision_.SetPortName(plant_->PortPath(plantsim::Line::kVision));
+    vision_.SetActive(true);
+    ASSERT_TRUE(vision_.Active()) << vision_.Status();
+    DrainEvents();
+  }
+
+  int Slot(const char* name) const { return signals_.SignalIndex(name); }
+  double Raw(const char* name) const { return signals_.RawValues.Slot(Slot(name)); }
+
+  // The simulator's write record of one operand ("reg 8", "MI 110").
+  std::vector<plantsim::WriteRecord> WritesTo(plantsim::DeviceId device,
+                                              const std::string& operand) const {
+    std::vector<plantsim::WriteRecord> found;
+    for (const plantsim::WriteRecord& w : plant_->Writes()) {
+      if (w.device == device && w.operand == operand) found.push_back(w);
+    }
+    return found;
+  }
+
+  const std::filesystem::path workDir_ = std::filesystem::temp_directory_path();
+  std::unique_ptr<plantsim::PlantSimulator> plant_;
+  SignalSet signals_;
+  ControlState control_;
+  Setpoints setpoints_;
+  PollerCounters counters_;
+  TModBUS modbus_{workDir_};
+  TVisionLink vision_;
+};
+
+}  // namespace kalvix::testing
+
+#endif  // KALVIX_DEVICES_POLLER_TEST_PLANT_H_
