@@ -1,8 +1,89 @@
 #!/usr/bin/env bash
-# The demo: a private database, the simulated plant and the reception service, together.
+# The demo: a private MariaDB server, the simulated plant on three pseudo-terminals and the
+# reception service (kalvixd) polling it. It shows the current state as the service writes
+# it, places an operator task in control_vector half-way and shows it reaching the
+# controllers, then ends the service as systemd would (SIGTERM) and shows the journal.
+#
+#   scripts/demo.sh                  about 40 seconds
+#   KALVIX_DEMO_SECONDS=300 scripts/demo.sh
 set -euo pipefail
-cat <<'MSG'
-The KALVIX demo arrives with the running service. At this stage of the project the
-foundation is in place (build, settings file, password cipher, event queue and daily log);
-run scripts/test.sh to see it checked.
-MSG
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+SECONDS_TO_RUN="${KALVIX_DEMO_SECONDS:-40}"
+RUN="$ROOT/.run/demo"
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j "$(nproc)" --target kalvixd kalvix-plantsim
+
+rm -rf "$RUN"
+mkdir -p "$RUN"
+DB="$RUN/db"
+PLANT_PID=""
+SERVICE_PID=""
+cleanup() {
+  [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null && wait "$SERVICE_PID" 2>/dev/null || true
+  [ -n "$PLANT_PID" ] && kill "$PLANT_PID" 2>/dev/null && wait "$PLANT_PID" 2>/dev/null || true
+  bash scripts/mariadb.sh stop "$DB" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT INT TERM
+
+echo "== private database"
+bash scripts/mariadb.sh start "$DB"
+# shellcheck disable=SC1091
+source "$DB/env"
+sql() { mariadb --socket="$KALVIX_DB_SOCKET" -u root kalvix -e "$1"; }
+
+INI="$RUN/kalvixsrv.ini"
+cat >"$INI" <<INI
+[main]
+AutoStart=1
+AverageLen=10
+[MySQL]
+Comp=$KALVIX_DB_SOCKET
+ServiceName=
+StartTime=0
+INI
+
+echo "== simulated plant"
+mkfifo "$RUN/plant.ctl"
+build/bin/kalvix-plantsim --write-ini "$INI" --link "$RUN" --control "$RUN/plant.ctl" \
+  >"$RUN/plantsim.out" 2>&1 </dev/null &
+PLANT_PID=$!
+for _ in $(seq 50); do [ -e "$RUN/jumo" ] && break; sleep 0.1; done
+cat "$RUN/plantsim.out"
+
+echo "== reception service: build/bin/kalvixd --config $INI"
+build/bin/kalvixd --config "$INI" &
+SERVICE_PID=$!
+
+half=$((SECONDS_TO_RUN / 2))
+for ((t = 5; t <= SECONDS_TO_RUN; t += 5)); do
+  sleep 5
+  echo "-- after ${t} s: current state (last_state)"
+  sql "select RecMoment, PLS, Q_SUSP, TNK23, G23, RAB, RN from last_state" || true
+  if [ "$t" -ge "$half" ] && [ "$t" -lt $((half + 5)) ]; then
+    echo "-- the operator sets a task: density 1.62, load 355 t/h"
+    sql "insert into control_vector values (now(), user(), 1.62, 355)"
+  fi
+done
+
+echo "== writes the controllers received"
+echo writes >"$RUN/plant.ctl"
+sleep 1
+grep -E '_PLSZ|_TNZ' "$RUN/plantsim.out" | tail -8 || true
+
+echo "== ending the service with SIGTERM"
+kill -TERM "$SERVICE_PID"
+wait "$SERVICE_PID" || true
+SERVICE_PID=""
+
+echo "== minute history (pu_data)"
+sql "select RecMoment, PLS, TNK23, G_1T2, G_1T23, G_1T41, _PLSZ from pu_data order by RecMoment"
+echo "== journal (control_log)"
+sql "select RecMoment, NPP, MessageText, MessageKind from control_log order by RecMoment, NPP"
+echo "== today's log file"
+cat "$RUN"/LOG/*.log | tr -d '\r' | tail -20
+echo
+echo "The demo's files are in $RUN (settings, LOG, plant output)."

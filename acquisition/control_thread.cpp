@@ -1,0 +1,191 @@
+#include "acquisition/control_thread.h"
+
+#include <chrono>
+#include <thread>
+
+#include "acquisition/control_vector.h"
+#include "acquisition/stop_pause.h"
+#include "acquisition/thread_entry.h"
+#include "acquisition/thread_priority.h"
+#include "acquisition/stages.h"
+#include "app/poller_launch.h"
+#include "journal/event_log.h"
+#include "util/tick_count.h"
+
+namespace kalvix {
+namespace {
+
+constexpr int kStartConnectAttempts = 11;
+constexpr int kMaxDbFailures = 300;
+constexpr double kFreshSeconds = 5.0;
+// A link is closed only once its poller has left its loop; a pass ends within this bound.
+constexpr auto kPollerExitBound = std::chrono::milliseconds(3000);
+
+void WaitForFlagClear(const std::atomic<bool>& flag, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (flag.load() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// One acquisition cycle; false when it failed.
+bool RunCycle(ServiceState& s, const Settings& settings) {
+  ControlState& c = s.control;
+  c.CycleCounter.fetch_add(1);
+  if (!CheckFreshness(s.signals, c, Now())) return false;
+  if (!TranslateIn(s.signals, s.constants)) return false;
+  if (!s.stateRecord.UpdateStateRecord(s.signals, s.db.selects, s.db.statements)) return false;
+  if (!CalcWorks(s.signals, s.constants, s.setpoints)) return false;
+  PollControlVector(s.setpoints, s.signals, settings.MaxWriteCount, s.db.selects, s.db.journal,
+                    s.db.statements);
+  const HistoryOptions options{settings.max_dg, settings.old_update_mode};
+  return s.history.Update_PAF_record(s.signals, c, options, s.db.selects, s.db.statements);
+}
+
+// Opens the links; false (after the message) when acquisition cannot run.
+bool OpenLinks(ServiceState& s, const Settings& settings) {
+  ControlState& c = s.control;
+  if (!s.ModbusLink.Connected.load() && !c.JumoEmulFlag.load()) {
+    s.ModbusLink.PortName = settings.ModBUS_PortName;
+    if (!s.ModbusLink.Open(settings.ModBUS_PortSpeed)) {
+      PostEvent("JUMO: Не могу подключить порт " + settings.ModBUS_PortName);
+      return false;
+    }
+  }
+  if (!s.VisionLink.Active()) {
+    s.VisionLink.SetPortName(settings.V120_PortName);
+    s.VisionLink.SetSpeed(settings.V120_PortSpeed);
+    s.VisionLink.SetStatus("");
+    s.VisionLink.SetActive(true);
+    if (!s.VisionLink.Active() && !c.V120EmulFlag.load()) {
+      PostEvent("V120: Не могу подключить порт " + settings.V120_PortName);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A failed reconnect: false when the loop must end.
+bool CountDbFailure(ServiceState& s) {
+  ControlState& c = s.control;
+  PostEvent("Не могу подключиться к MySQL серверу.");
+  if (c.DbFailCount.load() > kMaxDbFailures) {
+    PostEvent("MySQL сервер недоступен.");
+    c.DbFailCount.fetch_add(1);
+    c.StopRequest = true;
+    return false;
+  }
+  c.DbFailCount.fetch_add(1);
+  PauseUnlessStopped(c, 1000);
+  return true;
+}
+
+void Shutdown(ServiceState& s) {
+  ControlState& c = s.control;
+  s.db.work.Disconnect();
+  // The pollers leave their loops at their next look at StopRequest; a link is closed only
+  // when its poller no longer uses it.
+  WaitForFlagClear(c.JumoActive, kPollerExitBound);
+  s.ModbusLink.Close();
+  WaitForFlagClear(c.V120Active, kPollerExitBound);
+  s.VisionLink.SetActive(false);
+  AddJournalRecord(s, "<<< Поток управления остановлен. >>>", kServiceSource);
+}
+
+}  // namespace
+
+bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateTime now) {
+  const int count = signals.SignalCount();
+  if (count < 1 || count > kMaxCycleSignals) return false;
+  for (Module m : {kModuleJumo1, kModuleJumo2, kModuleV120}) {
+    if ((now - control.ModuleLastOk[m].load()) * kSecondsPerDay > kFreshSeconds) return false;
+  }
+  return true;
+}
+
+bool StartControl(ServiceState& s) {
+  if (s.control.ControlActive.load()) return true;
+  DbValue probe;
+  if (!s.db.user.QueryValue("select count(*) as Rez from pu_data", "Rez", probe).ok()) {
+    return false;
+  }
+  s.control.StopRequest = false;
+  s.workers.Start(kThreadNameControl, [&s] {
+    RunThreadEntry(s.control.ControlActive, kThreadNameControl, [&s] { RunControl(s); });
+  });
+  return true;
+}
+
+bool StopControl(ServiceState& s) {
+  s.control.StopRequest = true;
+  for (int i = 0; i < 10; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!s.control.ControlActive.load()) return true;
+  }
+  return false;
+}
+
+void ButStartClick(ServiceState& s) {
+  PostEvent("Прием запускается по команде оператора.");
+  PostEvent("Запускаем поток приема...");
+  StartControl(s);
+}
+
+void ButStopClick(ServiceState& s) {
+  PostEvent("Прием прекращается по команде оператора.");
+  StopControl(s);
+}
+
+void RunControl(ServiceState& s) {
+  ControlState& c = s.control;
+  Settings settings = s.SettingsSnapshot();
+
+  // Preparation.
+  for (int m = 0; m < kModuleCount; ++m) {
+    c.ModuleLastOk[m] = 0;
+    c.ModuleErrors[m] = 0;
+  }
+  c.ErrorCounter = 0;
+  s.db.work.SetParams(s.db.user.Params());
+  for (int attempt = 0; attempt < kStartConnectAttempts; ++attempt) {
+    if (s.db.work.Connect().ok()) break;
+    PostEvent("*** Поток приема не смог подключиться к серверу! ***");
+  }
+  AddJournalRecord(s, ">>> Запуск потока управления. <<<", kServiceSource);
+  SeedSetupConsts(s.db.selects, s.db.statements, s.constants);
+
+  // Links.
+  if (!OpenLinks(s, settings)) return;
+
+  // Launch.
+  RaiseThreadPriority(ThreadPriority::kTimeCritical);
+  c.ThreadStartTime = Now();
+  s.signals.ClearSignalValues();
+  s.signals.ResetAverages(settings.AverageLen);
+  c.CycleCounter = 0;
+  LaunchPollers(s, settings);
+
+  // The loop.
+  while (!c.StopRequest.load()) {
+    const uint32_t t0 = TickCount();
+    if (!s.db.work.Connected()) {
+      if (s.db.work.Connect().ok()) {
+        s.signals.ResetAverages(settings.AverageLen);
+      } else if (!CountDbFailure(s)) {
+        break;
+      }
+      continue;
+    }
+    settings = s.SettingsSnapshot();  // a changed setting takes effect at its next use
+    try {
+      if (!RunCycle(s, settings)) c.ErrorCounter.fetch_add(1);
+    } catch (...) {
+      Beep();
+    }
+    PauseUnlessStopped(c, 50);
+    WaitCycleEnd(c, t0, kCyclePeriodMs);
+  }
+  Shutdown(s);
+}
+
+}  // namespace kalvix

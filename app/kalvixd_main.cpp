@@ -1,0 +1,75 @@
+// kalvixd: the reception service without a window, as systemd runs it.
+//
+// The main thread plays the window thread: it runs the start-up ticks, the log drain and the
+// two SQL queue servers at their intervals until SIGTERM, SIGINT or SIGHUP, and then the same
+// shutdown sequence as the window's end of session.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/instance_count.h"
+#include "app/periodic_loop.h"
+#include "app/process_entry.h"
+#include "app/service_jobs.h"
+#include "app/service_state.h"
+#include "app/shutdown_signals.h"
+#include "app/startup.h"
+#include "journal/event_log.h"
+
+namespace {
+
+constexpr const char* kVersion = "1.20";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kalvix;
+  EventQueue();  // exists before anything else, so every step may post
+  const std::vector<std::string> args(argv, argv + argc);
+  const CommandLine cl = ParseCommandLine(args);
+  if (!cl.error.empty()) {
+    std::cerr << cl.error << "\n" << UsageText("kalvixd");
+    return 2;
+  }
+  if (cl.help) {
+    std::cout << UsageText("kalvixd");
+    return 0;
+  }
+  if (cl.version) {
+    std::cout << "kalvixd " << kVersion << "\n";
+    return 0;
+  }
+  if (InstanceCount(ExecutablePath()) >= 2) return 0;
+
+  // Signals are blocked before any thread starts, so they arrive only through the loop.
+  ShutdownSignals signals;
+  const WorkingPaths paths = ResolveWorkingPaths(cl.config);
+  if (::chdir(paths.workDir.c_str()) != 0) {
+    std::cerr << "kalvixd: cannot enter " << paths.workDir << "\n";
+  }
+  const EntryKeys keys = ReadEntryKeys(paths.iniFileName);
+  StartDatabaseService(keys.ServiceName);
+  if (signals.WaitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(keys.StartTime))) {
+    return 0;
+  }
+
+  ServiceState service(paths);
+  service.settings.AutoHide = keys.AutoHide;  // read by the entry, before the settings load
+  service.log.EnableDrain();
+  PostEvent("--> Запуск программы <---");
+
+  const StartupHooks hooks;
+  PeriodicLoop loop;
+  loop.Add("TimerUpdate", kStatusInterval, [&] { RunStartupTick(service, hooks); });
+  loop.Add("TimerGetLog", kLogInterval, [&] { TimerGetLogJob(service); });
+  loop.Add("TimerMySQL_work", kStatementInterval, [&] { TimerMySQL_workJob(service); });
+  loop.Add("TimerMySQL_select", kSelectInterval, [&] { TimerMySQL_selectJob(service); });
+  loop.Run([&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
+
+  ShutdownService(service, ShutdownReason::kSessionEnd);
+  return 0;
+}

@@ -1,0 +1,64 @@
+#include "app/load_config.h"
+
+#include <thread>
+
+#include "acquisition/signal_loader.h"
+#include "app/config_file.h"
+#include "journal/event_log.h"
+
+namespace kalvix {
+
+void SQLConnectionUserAfterConnect(ServiceState& s) {
+  const DbStatus status = s.history.SQLConnectionUserAfterConnect(s.db.user);
+  if (!status.ok()) {
+    PostEvent("*** Счетчики минутной истории не восстановлены: " + status.Describe() + " ***");
+  }
+}
+
+void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
+  Settings settings = s.SettingsSnapshot();
+  if (!LoadConfigFile(s.paths.iniFileName, settings)) {
+    // The settings read before the failure are kept; nothing after it runs.
+    std::lock_guard<std::mutex> lock(s.settingsMutex);
+    s.settings = settings;
+    return;
+  }
+  SetConnectionParam(s.db.user, "HostName", settings.Comp);
+  SetConnectionParam(s.db.user, "User_Name", settings.Login);
+  SetConnectionParam(s.db.user, "Password", settings.Password);
+  // Version chose between two client drivers on the old platform; one client library serves
+  // every server here, so it is only kept and written back.
+
+  for (int attempt = 0; attempt < timing.attempts && !s.db.user.Connected(); ++attempt) {
+    const DbStatus status = s.db.user.Connect();
+    if (status.ok()) {
+      SQLConnectionUserAfterConnect(s);
+      break;
+    }
+    Beep();
+    if (attempt == 0) PostEvent("*** MySQL: " + status.Describe() + " ***");
+    std::this_thread::sleep_for(timing.retryPause);
+  }
+  const bool connected = s.db.user.Connected();
+  if (!connected) settings.AutoStart = false;
+  {
+    std::lock_guard<std::mutex> lock(s.settingsMutex);
+    s.settings = settings;
+  }
+  std::this_thread::sleep_for(timing.settle);
+
+  if (connected) {
+    PostEvent("Подключение к MySQL произведено успешно.");
+    const DbStatus status = LoadSignalSet(s.db.user, s.signals);
+    if (!status.ok()) {
+      PostEvent("Ошибка в LoadConfig");
+      PostEvent("*** " + status.Describe() + " ***");
+      return;
+    }
+  } else {
+    PostEvent("Не могу подключиться к MySQL cерверу.");
+  }
+  AddJournalRecord(s, "Программа контроля загружена.", "");
+}
+
+}  // namespace kalvix

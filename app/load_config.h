@@ -1,0 +1,26 @@
+// LoadConfig: start-up's reading of the settings file, connecting the user connection (up to
+// 16 attempts a second apart) and loading the signal set. Window thread; never fails to the
+// caller: what goes wrong is posted.
+#ifndef KALVIX_APP_LOAD_CONFIG_H_
+#define KALVIX_APP_LOAD_CONFIG_H_
+
+#include <chrono>
+
+#include "app/service_state.h"
+
+namespace kalvix {
+
+struct LoadConfigTiming {
+  int attempts = 16;
+  std::chrono::milliseconds retryPause{1000};  // after each failed attempt
+  std::chrono::milliseconds settle{1000};      // before the signal set is loaded
+};
+
+void LoadConfig(ServiceState& s, const LoadConfigTiming& timing = {});
+
+// The user connection's after-connect task: primes the minute history's counters.
+void SQLConnectionUserAfterConnect(ServiceState& s);
+
+}  // namespace kalvix
+
+#endif  // KALVIX_APP_LOAD_CONFIG_H_

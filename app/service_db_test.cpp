@@ -1,0 +1,149 @@
+// The service's window-thread side against the private MariaDB server: LoadConfig, the
+// start-up ticks and the shutdown sequence.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "app/config_file.h"
+#include "app/load_config.h"
+#include "app/process_entry.h"
+#include "app/service_jobs.h"
+#include "app/startup.h"
+#include "persistence/test_database.h"
+
+namespace kalvix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class ServiceTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    if (HasFatalFailure()) return;
+    dir_ = fs::temp_directory_path() /
+           ("kalvix_svc_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    ini_ = dir_ / "kalvixsrv.ini";
+    hooks_.loadConfigTiming = {2, 10ms, 0ms};
+    DrainEvents();
+  }
+  void TearDown() override {
+    service_.reset();
+    fs::remove_all(dir_);
+    DbTest::TearDown();
+  }
+
+  // A service whose settings file names `comp` as the database server; its connections go
+  // to the scratch database.
+  ServiceState& Service(const std::string& comp, const std::string& extra = "") {
+    std::ofstream(ini_) << "[MySQL]\nComp=" << comp << "\n" << extra;
+    service_ = std::make_unique<ServiceState>(ResolveWorkingPaths(ini_));
+    SetConnectionParam(service_->db.user, "Database", db_.Name());
+    service_->log.EnableDrain();
+    return *service_;
+  }
+  void LoadDefaultPlant() {
+    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
+    std::stringstream text;
+    text << in.rdbuf();
+    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+  }
+  static bool Contains(const std::vector<std::string>& events, const std::string& text) {
+    return std::find(events.begin(), events.end(), text) != events.end();
+  }
+
+  fs::path dir_;
+  fs::path ini_;
+  StartupHooks hooks_;
+  std::unique_ptr<ServiceState> service_;
+};
+
+TEST_F(ServiceTest, LoadConfigConnectsAndLoadsTheSignalSet) {
+  LoadDefaultPlant();
+  ServiceState& s = Service(db_.Server().socketPath, "[main]\nAutoStart=1\n");
+  LoadConfig(s, hooks_.loadConfigTiming);
+  EXPECT_TRUE(s.db.user.Connected());
+  EXPECT_EQ(s.signals.SignalCount(), 27);
+  EXPECT_TRUE(s.SettingsSnapshot().AutoStart);
+  const auto events = DrainEvents();
+  EXPECT_TRUE(Contains(events, "Подключение к MySQL произведено успешно."));
+  EXPECT_EQ(s.db.statements.Count(), 1u) << "the journal row";
+}
+
+TEST_F(ServiceTest, UnreachableDatabaseClearsAutoStart) {
+  ServiceState& s = Service((dir_ / "no.sock").string(), "[main]\nAutoStart=1\n");
+  LoadConfig(s, hooks_.loadConfigTiming);
+  EXPECT_FALSE(s.db.user.Connected());
+  EXPECT_FALSE(s.SettingsSnapshot().AutoStart);
+  EXPECT_EQ(s.signals.SignalCount(), 0);
+  EXPECT_TRUE(Contains(DrainEvents(), "Не могу подключиться к MySQL cерверу."));
+  EXPECT_EQ(s.db.statements.Count(), 1u) << "the journal row is still queued";
+}
+
+// A password typed into the file in clear stops LoadConfig before it connects; with
+// AutoStart set, the ticks come back to LoadConfig until it can connect.
+TEST_F(ServiceTest, StartupTicksRetryLoadConfigWhileAutoStartWaits) {
+  ServiceState& s = Service(db_.Server().socketPath, "Password=typed\n[main]\nAutoStart=1\n");
+  int hides = 0;
+  hooks_.hideWindow = [&] { ++hides; };
+  for (int tick = 1; tick <= 9; ++tick) EXPECT_TRUE(RunStartupTick(s, hooks_));
+  EXPECT_EQ(hides, 0);
+  EXPECT_EQ(s.startup.StartupTick, 5) << "tick 7 went back to 3, tick 5 ran again";
+  const auto events = DrainEvents();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "Ошибка в LoadConfig"), 2);
+  EXPECT_FALSE(s.db.user.Connected());
+}
+
+TEST_F(ServiceTest, StartupTicksLoadHideAndSettle) {
+  LoadDefaultPlant();
+  ServiceState& s = Service(db_.Server().socketPath, "[main]\nAutoHide=1\nAverageLen=7\n");
+  s.settings.AutoHide = ReadEntryKeys(ini_).AutoHide;  // as the process entry does
+  int hides = 0, settingsShown = 0;
+  bool emulatorPage = true;
+  hooks_.hideWindow = [&] { ++hides; };
+  hooks_.showSettings = [&] { ++settingsShown; };
+  hooks_.showEmulatorPage = [&](bool show) { emulatorPage = show; };
+  for (int tick = 1; tick <= 12; ++tick) EXPECT_TRUE(RunStartupTick(s, hooks_));
+  EXPECT_EQ(s.startup.StartupTick, 10);
+  EXPECT_EQ(hides, 1);
+  EXPECT_EQ(settingsShown, 1);
+  EXPECT_FALSE(emulatorPage);
+  EXPECT_EQ(s.signals.Average(0)->GetSize(), 7);
+  EXPECT_FALSE(s.control.ControlActive.load()) << "no AutoStart";
+  EXPECT_TRUE(Contains(DrainEvents(), "## Скрытый режим ##"));
+}
+
+// The journal rows of the end of the run are written before the queue servers stop, and the
+// settings file is written.
+TEST_F(ServiceTest, ShutdownWritesTheLastJournalRowsAndTheSettings) {
+  ServiceState& s = Service(db_.Server().socketPath);
+  LoadConfig(s, hooks_.loadConfigTiming);
+  ASSERT_TRUE(s.db.user.Connected());
+  ShutdownService(s, ShutdownReason::kSessionEnd);
+  EXPECT_TRUE(s.db.closing.load());
+  EXPECT_FALSE(s.db.user.Connected());
+  EXPECT_EQ(s.db.statements.Count(), 0u);
+  const DbResult rows = db_.Rows("select MessageText from control_log order by RecMoment, NPP");
+  ASSERT_EQ(rows.rows.size(), 2u);
+  EXPECT_EQ(DbToText(rows.rows[0][0]), "Программа контроля загружена.");
+  EXPECT_EQ(DbToText(rows.rows[1][0]), "...Завершение работы перед выгрузкой Windows...");
+  Settings saved;
+  ASSERT_TRUE(LoadConfigFile(ini_, saved));
+  EXPECT_EQ(saved.Comp, db_.Server().socketPath);
+  const auto today = dir_ / "LOG" / DailyLog::FileNameFor(Now());
+  std::ifstream log(today);
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find("--> Завершение работы перед выгрузкой Windows <---"), std::string::npos)
+      << "the last events reach the log file";
+}
+
+}  // namespace
+}  // namespace kalvix

@@ -1,0 +1,126 @@
+// The whole service, without a window, against the simulated plant on pseudo-terminals and
+// the private MariaDB server: readings reach last_state and pu_data, an operator task in
+// control_vector reaches the controllers, and the end of the run is journaled.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "acquisition/control_thread.h"
+#include "app/load_config.h"
+#include "app/service_jobs.h"
+#include "persistence/test_database.h"
+#include "tools/plantsim/plant_simulator.h"
+
+namespace kalvix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using plantsim::Line;
+
+class ServiceEndToEndTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    if (HasFatalFailure()) return;
+    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
+    std::stringstream text;
+    text << in.rdbuf();
+    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+
+    std::string error;
+    ASSERT_TRUE(plant_.Start(&error)) << error;
+    dir_ = fs::temp_directory_path() / ("kalvix_e2e_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "kalvixsrv.ini")
+        << "[main]\nModBUS_PortName=" << plant_.PortPath(Line::kModbus)
+        << "\nV120_PortName=" << plant_.PortPath(Line::kVision)
+        << "\nVK_PortName=" << plant_.PortPath(Line::kBk003) << "\nAverageLen=3\nMaxWriteCount=1\n"
+        << "[MySQL]\nComp=" << db_.Server().socketPath << "\n";
+    service_ = std::make_unique<ServiceState>(ResolveWorkingPaths(dir_ / "kalvixsrv.ini"));
+    SetConnectionParam(service_->db.user, "Database", db_.Name());
+    service_->log.EnableDrain();
+    DrainEvents();
+  }
+  void TearDown() override {
+    service_.reset();
+    plant_.Stop();
+    fs::remove_all(dir_);
+    DbTest::TearDown();
+  }
+
+  // Plays the window thread: runs its jobs until `done` holds or `limit` has passed.
+  bool RunWindowUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      TimerMySQL_workJob(*service_);
+      TimerMySQL_selectJob(*service_);
+      TimerGetLogJob(*service_);
+      if (done()) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+  double StateValue(const char* column) {
+    return DbNumberOr(db_.Value(std::string("select `") + column + "` from last_state"), -1);
+  }
+
+  plantsim::PlantSimulator plant_;
+  fs::path dir_;
+  std::unique_ptr<ServiceState> service_;
+};
+
+TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
+  ServiceState& s = *service_;
+  LoadConfig(s, {2, 10ms, 0ms});
+  ASSERT_EQ(s.signals.SignalCount(), 27);
+  ASSERT_TRUE(StartControl(s));
+
+  // Readings: the density reaches the current state, converted through its calibration.
+  ASSERT_TRUE(RunWindowUntil(
+      [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 2; }, 20s))
+      << "cycles " << s.control.CycleCounter.load() << ", failed " << s.control.ErrorCounter.load();
+  ASSERT_TRUE(RunWindowUntil([&] { return StateValue("PLS") > 1.2; }, 5s));
+  EXPECT_LT(StateValue("PLS"), 2.0);
+  EXPECT_GT(DbNumberOr(db_.Value("select count(*) from pu_data"), 0), 0);
+
+  // A task from another program reaches both controllers.
+  db_.Exec("insert into control_vector values (now() + interval 1 second, 'op@plant', 1.62, 355)");
+  const auto written = [&](const char* signal) {
+    for (const auto& w : plant_.Writes()) {
+      if (w.signal == signal) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(RunWindowUntil([&] { return written("_PLSZ") && written("_TNZ"); }, 15s))
+      << plant_.FormatWrites();
+  // Every write carries the new task: never the previous set-point.
+  for (const auto& w : plant_.Writes()) {
+    if (w.signal == "_PLSZ") {
+      EXPECT_NEAR(w.value, 1.62, 1e-6);
+    } else if (w.signal == "_TNZ") {
+      EXPECT_EQ(w.value, 355);
+    }
+  }
+
+  ShutdownService(s, ShutdownReason::kSessionEnd);
+  EXPECT_FALSE(s.control.ControlActive.load());
+  const DbResult rows = db_.Rows("select MessageText from control_log order by RecMoment, NPP");
+  std::vector<std::string> texts;
+  for (const auto& row : rows.rows) texts.push_back(DbToText(row[0]));
+  for (const char* expected :
+       {">>> Запуск потока управления. <<<", "<<< Поток управления остановлен. >>>",
+        "...Завершение работы перед выгрузкой Windows..."}) {
+    EXPECT_NE(std::find(texts.begin(), texts.end(), expected), texts.end()) << expected;
+  }
+  EXPECT_NE(std::find_if(texts.begin(), texts.end(),
+                         [](const std::string& t) { return t.rfind("Новое задание:", 0) == 0; }),
+            texts.end());
+}
+
+}  // namespace
+}  // namespace kalvix

@@ -1,0 +1,69 @@
+#include "app/service_jobs.h"
+
+#include <thread>
+
+#include "app/config_file.h"
+#include "journal/event_log.h"
+
+namespace kalvix {
+namespace {
+
+constexpr auto kControlExitBound = std::chrono::milliseconds(3000);
+constexpr auto kFlushBound = std::chrono::milliseconds(3000);
+
+// Writes what waits in the statement queue, on the work connection (reopened when the
+// control thread has closed it), within a bound.
+void FlushStatements(ServiceState& s) {
+  const auto deadline = std::chrono::steady_clock::now() + kFlushBound;
+  while (s.db.statements.Count() > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (!s.db.work.Connected()) {
+      s.db.work.SetParams(s.db.user.Params());
+      if (!s.db.work.Connect().ok()) return;
+    }
+    if (s.db.statements.Serve(s.db.work, kStatementsPerTick) == 0) return;
+  }
+}
+
+}  // namespace
+
+void TimerGetLogJob(ServiceState& s) {
+  TimerGetLogTimer(EventQueue(), s.log, s.SettingsSnapshot().SaveLogFlag);
+}
+
+void TimerMySQL_workJob(ServiceState& s) {
+  TimerMySQL_workTimer(s.db.statements, s.db.work, s.db.closing, s.db.retention,
+                       s.SettingsSnapshot());
+}
+
+void TimerMySQL_selectJob(ServiceState& s) {
+  TimerMySQL_selectTimer(s.db.selects, s.db.work, s.db.closing);
+}
+
+void ShutdownService(ServiceState& s, ShutdownReason reason) {
+  s.control.StopRequest = true;
+  if (reason == ShutdownReason::kOperator) {
+    AddJournalRecord(s, "*** Завершение работы по команде оператора ***", "");
+    PostEvent("*** Завершение работы по команде оператора ***");
+  } else {
+    AddJournalRecord(s, "...Завершение работы перед выгрузкой Windows...", "");
+    PostEvent("--> Завершение работы перед выгрузкой Windows <---");
+  }
+  // The control thread journals its stop on the way out; wait for it, then write the rows
+  // before Closing stops the queue servers for good.
+  const auto deadline = std::chrono::steady_clock::now() + kControlExitBound;
+  while (s.control.ControlActive.load() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  FlushStatements(s);
+
+  s.db.closing = true;
+  SaveConfig(s.paths.iniFileName, s.SettingsSnapshot(), s.cipher);
+  s.db.user.Disconnect();
+  s.db.work.Disconnect();
+  s.workers.JoinAll(kControlExitBound);
+  const bool saveLog = s.SettingsSnapshot().SaveLogFlag;
+  while (TimerGetLogTimer(EventQueue(), s.log, saveLog) > 0) {
+  }
+}
+
+}  // namespace kalvix

@@ -1,0 +1,33 @@
+// The window thread's periodic jobs and the end of the program. The window runs the jobs on
+// its timers, the headless program on its main loop; tests call them directly.
+#ifndef KALVIX_APP_SERVICE_JOBS_H_
+#define KALVIX_APP_SERVICE_JOBS_H_
+
+#include <chrono>
+
+#include "app/service_state.h"
+
+namespace kalvix {
+
+inline constexpr auto kStatusInterval = std::chrono::milliseconds(250);
+inline constexpr auto kLogInterval = std::chrono::milliseconds(250);
+inline constexpr auto kStatementInterval = std::chrono::milliseconds(100);
+inline constexpr auto kSelectInterval = std::chrono::milliseconds(100);
+
+void TimerGetLogJob(ServiceState& s);
+void TimerMySQL_workJob(ServiceState& s);
+void TimerMySQL_selectJob(ServiceState& s);
+
+enum class ShutdownReason {
+  kOperator,    // the close button
+  kSessionEnd,  // SIGTERM, SIGHUP, the desktop session ending
+};
+
+// Ends the service: stops the workers, journals and posts the reason, writes what is still
+// queued for the database (so the last journal rows are not lost), sets Closing, saves the
+// settings, closes both connections, writes the remaining log lines and joins the workers.
+void ShutdownService(ServiceState& s, ShutdownReason reason);
+
+}  // namespace kalvix
+
+#endif  // KALVIX_APP_SERVICE_JOBS_H_

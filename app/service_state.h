@@ -1,0 +1,99 @@
+// ServiceState: the one owner of the reception service's state. The window (or the headless
+// main loop) creates it, the control thread and the pollers receive a reference to it, and it
+// outlives them all: its destructor joins the workers before any member goes.
+//
+// Members are grouped by subsystem. Which thread may touch what:
+//  - settings: the window thread reads and writes them under settingsMutex; worker threads
+//    take a copy with SettingsSnapshot() and never hold a reference;
+//  - control, setpoints, constants, signals' value sets: atomics (see their headers);
+//  - signals' descriptors: replaced only by the window thread while no acquisition runs;
+//  - db: the connections and queues guard themselves;
+//  - startup: window thread only.
+#ifndef KALVIX_APP_SERVICE_STATE_H_
+#define KALVIX_APP_SERVICE_STATE_H_
+
+#include <atomic>
+#include <mutex>
+
+#include "acquisition/control_state.h"
+#include "acquisition/setpoints.h"
+#include "acquisition/signal_set.h"
+#include "app/password_cipher.h"
+#include "app/settings.h"
+#include "app/worker_threads.h"
+#include "app/working_paths.h"
+#include "devices/modbus_io.h"
+#include "devices/poller_counters.h"
+#include "devices/vision_link.h"
+#include "journal/daily_log.h"
+#include "journal/journal_record.h"
+#include "persistence/db_connection.h"
+#include "persistence/minute_history.h"
+#include "persistence/plant_constants.h"
+#include "persistence/retention.h"
+#include "persistence/sql_select_queue.h"
+#include "persistence/sql_statement_queue.h"
+#include "persistence/state_record.h"
+
+namespace kalvix {
+
+struct DatabaseState {
+  DatabaseState(const std::atomic<bool>* stopRequest, DateTime started)
+      : selects(stopRequest), retention(started), journal(started) {}
+
+  DbConnection user;  // the window thread's own queries
+  DbConnection work;  // the control thread's SQL, run by the queue servers
+  SqlStatementQueue statements;
+  SqlSelectQueue selects;
+  RetentionCheck retention;
+  JournalNumbering journal;
+  std::atomic<bool> closing{false};  // the program is ending: the queue servers stop
+};
+
+struct StartupState {
+  int StartupTick = 0;
+  bool StartupBusy = false;
+};
+
+class ServiceState {
+ public:
+  explicit ServiceState(WorkingPaths workingPaths);
+  ~ServiceState();  // stops the workers and joins them
+  ServiceState(const ServiceState&) = delete;
+  ServiceState& operator=(const ServiceState&) = delete;
+
+  Settings SettingsSnapshot() const {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    return settings;
+  }
+
+  const WorkingPaths paths;
+  const DateTime ProgramStartTime;
+
+  mutable std::mutex settingsMutex;
+  Settings settings;  // guarded by settingsMutex for writes; see above
+  PasswordCipher cipher;
+  DailyLog log;
+
+  ControlState control;
+  SignalSet signals;
+  Setpoints setpoints;
+  PlantConstants constants;
+  DatabaseState db;
+  StateRecord stateRecord;
+  MinuteHistory history;
+
+  TModBUS ModbusLink;
+  TVisionLink VisionLink;
+  PollerCounters pollerCounters;
+
+  StartupState startup;
+  WorkerThreads workers;
+};
+
+// Queues one journal row through the service's numbering and statement queue.
+bool AddJournalRecord(ServiceState& s, std::string_view message, std::string_view source);
+
+}  // namespace kalvix
+
+#endif  // KALVIX_APP_SERVICE_STATE_H_
