@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
 #include "app/config_file.h"
 #include "app/load_config.h"
 #include "app/process_entry.h"
 #include "app/service_jobs.h"
+#include "acquisition/control_thread.h"
 #include "app/startup.h"
 #include "persistence/test_database.h"
 
@@ -54,6 +57,17 @@ class ServiceTest : public DbTest {
     std::stringstream text;
     text << in.rdbuf();
     for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+  }
+  // Plays the window thread: runs its queue servers until `done` holds or `limit` passes.
+  bool RunWindowUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      TimerMySQL_workJob(*service_);
+      TimerMySQL_selectJob(*service_);
+      if (done()) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
   }
   static bool Contains(const std::vector<std::string>& events, const std::string& text) {
     return std::find(events.begin(), events.end(), text) != events.end();
@@ -143,6 +157,39 @@ TEST_F(ServiceTest, ShutdownWritesTheLastJournalRowsAndTheSettings) {
   text << log.rdbuf();
   EXPECT_NE(text.str().find("--> Завершение работы перед выгрузкой Windows <---"), std::string::npos)
       << "the last events reach the log file";
+}
+
+TEST_F(ServiceTest, ControlThreadEndsWhenItsPortCannotBeOpened) {
+  const std::string missing = (dir_ / "ttyNONE").string();
+  ServiceState& s = Service(db_.Server().socketPath, "[main]\nModBUS_PortName=" + missing + "\n");
+  LoadConfig(s, hooks_.loadConfigTiming);
+  ASSERT_TRUE(StartControl(s));
+  ASSERT_TRUE(RunWindowUntil([&] { return s.workers.Running() == 0; }, 10s));
+  EXPECT_FALSE(s.control.ControlActive.load());
+  EXPECT_TRUE(Contains(DrainEvents(), "JUMO: Не могу подключить порт " + missing));
+  EXPECT_EQ(s.control.CycleCounter.load(), 0);
+}
+
+// With both emulators on, no port is needed: the thread runs its cycles on the operator's
+// values and stops on request.
+TEST_F(ServiceTest, EmulatedPlantRunsWithoutPortsAndStops) {
+  LoadDefaultPlant();
+  const std::string missing = (dir_ / "ttyNONE").string();
+  ServiceState& s = Service(db_.Server().socketPath,
+                            "[main]\nModBUS_PortName=" + missing + "\nV120_PortName=" + missing +
+                                "\nVK_PortName=" + missing + "\n");
+  LoadConfig(s, hooks_.loadConfigTiming);
+  s.control.JumoEmulFlag = true;
+  s.control.V120EmulFlag = true;
+  s.signals.EmulatorValues.SetSlot(s.signals.SignalIndex("PLS"), 12);
+  ASSERT_TRUE(StartControl(s));
+  EXPECT_TRUE(RunWindowUntil(
+      [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 2; }, 15s));
+  EXPECT_DOUBLE_EQ(s.signals.InstantValues.Slot(s.signals.SignalIndex("PLS")), 1.585);
+  StopControl(s);
+  EXPECT_TRUE(RunWindowUntil([&] { return s.workers.Running() == 0; }, 5s))
+      << "every worker ends after the stop request";
+  EXPECT_FALSE(s.control.ControlActive.load());
 }
 
 }  // namespace
