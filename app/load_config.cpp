@@ -15,6 +15,19 @@ void SQLConnectionUserAfterConnect(ServiceState& s) {
   }
 }
 
+bool WaitForAcquisitionToEnd(ServiceState& s, std::chrono::milliseconds bound) {
+  const ControlState& c = s.control;
+  const auto running = [&] {
+    return c.ControlActive.load() || c.JumoActive.load() || c.V120Active.load() ||
+           c.BkActive.load();
+  };
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return !running();
+}
+
 void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   Settings settings = s.SettingsSnapshot();
   if (!LoadConfigFile(s.paths.iniFileName, settings)) {
@@ -49,6 +62,11 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
 
   if (connected) {
     PostEvent("Подключение к MySQL произведено успешно.");
+    // The set is replaced whole: pollers of an earlier run must have left their loops.
+    if (!WaitForAcquisitionToEnd(s, timing.workersBound)) {
+      PostEvent("*** Набор сигналов не перезагружен: потоки приема еще работают ***");
+      return;
+    }
     const DbStatus status = LoadSignalSet(s.db.user, s.signals);
     if (!status.ok()) {
       PostEvent("Ошибка в LoadConfig");

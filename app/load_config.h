@@ -14,7 +14,12 @@ struct LoadConfigTiming {
   int attempts = 16;
   std::chrono::milliseconds retryPause{1000};  // after each failed attempt
   std::chrono::milliseconds settle{1000};      // before the signal set is loaded
+  std::chrono::milliseconds workersBound{3000};  // for workers of an earlier run to end
 };
+
+// Waits up to `bound` for the control thread and the pollers to leave; true when none runs.
+// The signal set may be replaced only then.
+bool WaitForAcquisitionToEnd(ServiceState& s, std::chrono::milliseconds bound);
 
 void LoadConfig(ServiceState& s, const LoadConfigTiming& timing = {});
 

@@ -34,7 +34,7 @@ class ServiceTest : public DbTest {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     ini_ = dir_ / "kalvixsrv.ini";
-    hooks_.loadConfigTiming = {2, 10ms, 0ms};
+    hooks_.loadConfigTiming = {2, 10ms, 0ms, 200ms};
     DrainEvents();
   }
   void TearDown() override {
@@ -89,6 +89,17 @@ TEST_F(ServiceTest, LoadConfigConnectsAndLoadsTheSignalSet) {
   const auto events = DrainEvents();
   EXPECT_TRUE(Contains(events, "Подключение к MySQL произведено успешно."));
   EXPECT_EQ(s.db.statements.Count(), 1u) << "the journal row";
+}
+
+TEST_F(ServiceTest, SignalSetIsNotReplacedUnderRunningPollers) {
+  LoadDefaultPlant();
+  ServiceState& s = Service(db_.Server().socketPath);
+  s.control.JumoActive = true;  // a poller of an earlier run has not left yet
+  LoadConfig(s, hooks_.loadConfigTiming);
+  EXPECT_EQ(s.signals.SignalCount(), 0);
+  s.control.JumoActive = false;
+  LoadConfig(s, hooks_.loadConfigTiming);
+  EXPECT_EQ(s.signals.SignalCount(), 27);
 }
 
 TEST_F(ServiceTest, UnreachableDatabaseClearsAutoStart) {

@@ -90,14 +90,17 @@ TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
 
   // A task from another program reaches both controllers.
   db_.Exec("insert into control_vector values (now() + interval 1 second, 'op@plant', 1.62, 355)");
-  const auto written = [&](const char* signal) {
-    for (const auto& w : plant_.Writes()) {
-      if (w.signal == signal) return true;
-    }
-    return false;
+  const auto writes = [&](const char* signal) {
+    int count = 0;
+    for (const auto& w : plant_.Writes()) count += w.signal == signal;
+    return count;
   };
-  ASSERT_TRUE(RunWindowUntil([&] { return written("_PLSZ") && written("_TNZ"); }, 15s))
+  // MaxWriteCount 1: the density goes out on two passes, the load once.
+  ASSERT_TRUE(RunWindowUntil([&] { return writes("_PLSZ") == 2 && writes("_TNZ") == 1; }, 15s))
       << plant_.FormatWrites();
+  RunWindowUntil([] { return false; }, 2500ms);
+  EXPECT_EQ(writes("_PLSZ"), 2) << plant_.FormatWrites();
+  EXPECT_EQ(writes("_TNZ"), 1) << plant_.FormatWrites();
   // Every write carries the new task: never the previous set-point.
   for (const auto& w : plant_.Writes()) {
     if (w.signal == "_PLSZ") {

@@ -16,39 +16,10 @@
 namespace kalvix {
 namespace {
 
-class OwnServer {
- public:
-  OwnServer() {
-    char pattern[] = "/tmp/kalvix-restart-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-  }
-  ~OwnServer() {
-    if (dir_.empty()) return;
-    Run("stop");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  OwnServer(const OwnServer&) = delete;
-  OwnServer& operator=(const OwnServer&) = delete;
-
-  // scripts/mariadb.sh start|stop on the folder; its output goes to a log in the folder.
-  bool Run(const char* command) {
-    if (dir_.empty()) return false;
-    const std::string line = "bash '" + std::string(KALVIX_SOURCE_DIR) + "/scripts/mariadb.sh' " +
-                             command + " '" + dir_ + "' >>'" + dir_ + "/script.log' 2>&1";
-    return std::system(line.c_str()) == 0;
-  }
-  std::string Socket() const { return dir_ + "/mysqld.sock"; }
-  const std::string& Dir() const { return dir_; }
-
- private:
-  std::string dir_;
-};
-
 std::string Insert(int v) { return "insert into seq (v) values (" + std::to_string(v) + ")"; }
 
 TEST(ServerRestart, WaitingStatementsRunAfterTheServerReturns) {
-  OwnServer server;
+  PrivateServer server;
   ASSERT_TRUE(server.Run("start")) << "see " << server.Dir() << "/script.log";
 
   DbConnection work;

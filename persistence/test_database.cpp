@@ -6,6 +6,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -164,6 +165,25 @@ std::vector<std::string> DrainEvents() {
   TEventFIFO_Rec record;
   while (EventQueue().Pop(record)) events.push_back(record.text);
   return events;
+}
+
+PrivateServer::PrivateServer() {
+  char pattern[] = "/tmp/kalvix-server-XXXXXX";
+  if (mkdtemp(pattern) != nullptr) dir_ = pattern;
+}
+
+PrivateServer::~PrivateServer() {
+  if (dir_.empty()) return;
+  Run("stop");
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+bool PrivateServer::Run(const char* command) {
+  if (dir_.empty()) return false;
+  const std::string line = "bash '" + std::string(KALVIX_SOURCE_DIR) + "/scripts/mariadb.sh' " +
+                           command + " '" + dir_ + "' >>'" + dir_ + "/script.log' 2>&1";
+  return std::system(line.c_str()) == 0;
 }
 
 }  // namespace kalvix

@@ -63,6 +63,25 @@ class ScratchDatabase {
   DbConnection admin_;
 };
 
+// A MariaDB server of the test's own (scripts/mariadb.sh in a temporary folder), for suites
+// that stop and start the server, which would disturb the shared one. Its database `kalvix`
+// holds the default plant.
+class PrivateServer {
+ public:
+  PrivateServer();
+  ~PrivateServer();  // stops the server and removes its folder
+  PrivateServer(const PrivateServer&) = delete;
+  PrivateServer& operator=(const PrivateServer&) = delete;
+
+  // scripts/mariadb.sh start|stop on the folder; its output goes to script.log there.
+  bool Run(const char* command);
+  std::string Socket() const { return dir_ + "/mysqld.sock"; }
+  const std::string& Dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
 // A fixture with a scratch database and a work connection to it.
 class DbTest : public ::testing::Test {
  protected:
