@@ -8,6 +8,7 @@
 #include "acquisition/stop_pause.h"
 #include "acquisition/thread_entry.h"
 #include "acquisition/thread_priority.h"
+#include "devices/line_recovery.h"
 #include "journal/event_log.h"
 #include "util/date_time.h"
 #include "util/tick_count.h"
@@ -142,8 +143,10 @@ void RunJumoPass(const JumoPollerContext& c) {
 void RunJumoPoller(const JumoPollerContext& c) {
   RaiseThreadPriority(ThreadPriority::kHighest);
   c.counters.JumoCycleCounter.store(0);
+  ModbusLineRecovery recovery(c.link);
   while (!Stopped(c)) {
     const uint32_t t0 = TickCount();
+    if (!c.control.JumoEmulFlag.load()) recovery.BeforePass();
     RunJumoPass(c);
     WaitCycleEnd(c.control, t0, kCyclePeriodMs);
   }

@@ -75,6 +75,7 @@ bool SerialPort::Open(const std::filesystem::path& device, std::string* error) {
   device_ = device;
   timeouts_ = kDefaultPortTimeouts;
   ClearInterrupt();
+  lineFailed_.store(false, std::memory_order_release);
   return true;
 }
 
@@ -151,7 +152,7 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
       lastByte = Clock::now();
       continue;
     }
-    if (r < 0 && errno != EAGAIN && errno != EINTR) return {got, PortStatus::kIoError};
+    if (r < 0 && errno != EAGAIN && errno != EINTR) return {got, Failed()};
     if (immediate) break;
 
     int64_t waitMs = -1;
@@ -170,7 +171,7 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
       case WaitResult::kInterrupted:
         return {got, PortStatus::kInterrupted};
       case WaitResult::kError:
-        return {got, PortStatus::kIoError};
+        return {got, Failed()};
     }
   }
   return {got, PortStatus::kOk};
@@ -184,7 +185,7 @@ PortIo SerialPort::ReadAvailable(std::span<uint8_t> into) {
     if (r >= 0) return {static_cast<size_t>(r), PortStatus::kOk};
     if (errno == EINTR) continue;
     if (errno == EAGAIN) return {0, PortStatus::kOk};
-    return {0, PortStatus::kIoError};
+    return {0, Failed()};
   }
 }
 
@@ -201,7 +202,7 @@ PortIo SerialPort::Write(std::span<const uint8_t> bytes) {
       sent += static_cast<size_t>(r);
       continue;
     }
-    if (r < 0 && errno != EAGAIN && errno != EINTR) return {sent, PortStatus::kIoError};
+    if (r < 0 && errno != EAGAIN && errno != EINTR) return {sent, Failed()};
     const int64_t waitMs = total ? *total - MillisSince(start) : -1;
     if (total && waitMs <= 0) break;
     switch (Wait(POLLOUT, waitMs)) {
@@ -212,7 +213,7 @@ PortIo SerialPort::Write(std::span<const uint8_t> bytes) {
       case WaitResult::kInterrupted:
         return {sent, PortStatus::kInterrupted};
       case WaitResult::kError:
-        return {sent, PortStatus::kIoError};
+        return {sent, Failed()};
     }
   }
   return {sent, PortStatus::kOk};

@@ -94,6 +94,11 @@ class SerialPort {
   // Any thread: wakes the wait in progress and fails every later wait until Open.
   void Interrupt();
 
+  // Whether a read or write has failed with an I/O error since the last Open: the device is
+  // gone (a USB adapter pulled out, the far end of a line closed) and only opening the port
+  // again can bring the line back. Any thread.
+  bool LineFailed() const { return lineFailed_.load(std::memory_order_acquire); }
+
  private:
   enum class WaitResult { kReady, kTimeout, kInterrupted, kError };
   // Waits up to timeoutMs (negative: no limit) for `events` on the port, or for an interrupt.
@@ -105,6 +110,11 @@ class SerialPort {
   int fd_ = -1;
   int wakeFd_ = -1;  // eventfd, constant after construction; written by Interrupt()
   std::atomic<bool> interrupted_{false};  // set by Interrupt(), cleared by Open
+  std::atomic<bool> lineFailed_{false};   // set by an I/O error, cleared by Open
+  PortStatus Failed() {
+    lineFailed_.store(true, std::memory_order_release);
+    return PortStatus::kIoError;
+  }
   std::filesystem::path device_;
   PortTimeouts timeouts_ = kDefaultPortTimeouts;
   uint32_t speed_ = 9600;  // last speed set, for the drain estimate

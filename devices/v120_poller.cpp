@@ -5,6 +5,7 @@
 
 #include "acquisition/thread_entry.h"
 #include "acquisition/thread_priority.h"
+#include "devices/line_recovery.h"
 #include "journal/event_log.h"
 #include "util/date_time.h"
 #include "util/tick_count.h"
@@ -121,8 +122,10 @@ void RunV120Pass(const V120PollerContext& c) {
 void RunV120Poller(const V120PollerContext& c) {
   RaiseThreadPriority(ThreadPriority::kHighest);
   c.counters.V120CycleCounter.store(0);
+  VisionLineRecovery recovery(c.link);
   while (!Stopped(c)) {
     const uint32_t t0 = TickCount();
+    if (!c.control.V120EmulFlag.load()) recovery.BeforePass();
     RunV120Pass(c);
     WaitCycleEnd(c.control, t0, kCyclePeriodMs);
   }

@@ -489,4 +489,9 @@ bool TVisionLink::SetIntArray(int32_t address, int32_t count, std::span<const in
   return GetQueryRez(data);
 }
 
+bool TVisionLink::LineFailed() {
+  std::lock_guard lock(portMutex_);
+  return port_ && port_->LineFailed();
+}
+
 }  // namespace kalvix

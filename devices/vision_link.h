@@ -84,6 +84,9 @@ class TVisionLink {
   // reason is in Status and ErrorCounter, and the port is not held.
   bool ConnectToPort(int32_t speed);
 
+  // Whether the port met an I/O error since it was opened (see SerialPort::LineFailed).
+  bool LineFailed();
+
   // Sends text and a CR, discarding received input before and after. False when not
   // Active (silently) or when the write fails or text is too long for the transmit buffer.
   bool SendString(std::string_view text);
