@@ -1,24 +1,11 @@
 #include "acquisition/signal_set.h"
 
+#include "util/ascii_case.h"
+
 namespace kalvix {
-namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 int SignalSet::SignalIndex(std::string_view name) const {
   for (size_t i = 0; i < signalNames_.size(); ++i) {
-    if (EqualsNoCase(signalNames_[i], name)) return static_cast<int>(i);
+    if (EqualsIgnoringAsciiCase(signalNames_[i], name)) return static_cast<int>(i);
   }
   return kMissingSlot;
 }

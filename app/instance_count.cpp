@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "util/ascii_case.h"
+
 namespace kalvix {
 namespace {
 
@@ -39,14 +41,7 @@ bool IsProcessDir(const std::filesystem::directory_entry& entry) {
 }  // namespace
 
 bool SameFileNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 int InstanceCount(const std::filesystem::path& exePath,

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/ascii_case.h"
+
 namespace kalvix {
 namespace {
 
@@ -18,17 +20,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // The section name of a "[name]" line, or nullopt.
@@ -115,7 +106,7 @@ ProfileFile::Located ProfileFile::Find(std::string_view section, std::string_vie
   for (size_t i = 0; i < lines_.size(); ++i) {
     const auto name = SectionName(lines_[i]);
     if (!found.section) {
-      if (name && EqualsNoCase(*name, section)) {
+      if (name && EqualsIgnoringAsciiCase(*name, section)) {
         found.section = i;
         found.sectionEnd = i + 1;
       }
@@ -125,7 +116,7 @@ ProfileFile::Located ProfileFile::Find(std::string_view section, std::string_vie
     if (!Trim(lines_[i]).empty()) found.sectionEnd = i + 1;
     if (!found.key) {
       const auto k = KeyOf(lines_[i]);
-      if (k && EqualsNoCase(*k, key)) found.key = i;
+      if (k && EqualsIgnoringAsciiCase(*k, key)) found.key = i;
     }
   }
   return found;

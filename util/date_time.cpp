@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "util/ascii_case.h"
+
 namespace kalvix {
 namespace {
 
@@ -40,13 +42,7 @@ void AppendNumber(std::string& out, int value, int width) {
 }
 
 bool StartsWithNoCase(std::string_view text, size_t pos, std::string_view token) {
-  if (text.size() - pos < token.size()) return false;
-  for (size_t i = 0; i < token.size(); ++i) {
-    char c = text[pos + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != token[i]) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(text.substr(pos, token.size()), token);
 }
 
 }  // namespace
