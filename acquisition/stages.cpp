@@ -12,6 +12,19 @@ namespace {
 // load reads as "not working".
 double Above(double value, double threshold) { return value > threshold ? 1.0 : 0.0; }
 
+// RAB (the density above MIN_PLS) and RN (RAB and the load above MIN_NAGR) from one value
+// set, stored into the same set, its time stamp renewed in between.
+void StorePlantState(const SignalSet& set, ValueSet& values, const PlantConstants& limits) {
+  const double rab = Above(values.Slot(set.SignalIndex("PLS")),
+                           limits.MIN_PLS.load(std::memory_order_relaxed));
+  values.SetSlot(set.SignalIndex("RAB"), rab);
+  values.SetStamp(Now());
+  const double rn = rab == 1.0 ? Above(values.Slot(set.SignalIndex("TNK23")),
+                                       limits.MIN_NAGR.load(std::memory_order_relaxed))
+                               : 0.0;
+  values.SetSlot(set.SignalIndex("RN"), rn);
+}
+
 }  // namespace
 
 bool TranslateIn(SignalSet& set, const PlantConstants& limits) {
@@ -23,14 +36,7 @@ bool TranslateIn(SignalSet& set, const PlantConstants& limits) {
       if (!s.IsConvertedInput()) continue;
       set.InstantValues.SetSlot(i, CalibrateValue(set.RawValues.Slot(i), &s.calibration));
     }
-    const double rab = Above(set.InstantValues.Slot(set.SignalIndex("PLS")),
-                             limits.MIN_PLS.load(std::memory_order_relaxed));
-    set.InstantValues.SetSlot(set.SignalIndex("RAB"), rab);
-    set.InstantValues.SetStamp(Now());
-    const double rn = rab == 1.0 ? Above(set.InstantValues.Slot(set.SignalIndex("TNK23")),
-                                         limits.MIN_NAGR.load(std::memory_order_relaxed))
-                                 : 0.0;
-    set.InstantValues.SetSlot(set.SignalIndex("RN"), rn);
+    StorePlantState(set, set.InstantValues, limits);
     return true;
   } catch (...) {
     PostEvent("!!! Ошибка в функции TranslateIn() !!!");
@@ -58,14 +64,7 @@ bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& se
       const int slot = set.SignalIndex(counter);
       set.AveragedValues.SetSlot(slot, set.InstantValues.Slot(slot));
     }
-    const double rab = Above(set.AveragedValues.Slot(set.SignalIndex("PLS")),
-                             limits.MIN_PLS.load(std::memory_order_relaxed));
-    set.AveragedValues.SetSlot(set.SignalIndex("RAB"), rab);
-    set.AveragedValues.SetStamp(Now());
-    const double rn = rab == 1.0 ? Above(set.AveragedValues.Slot(set.SignalIndex("TNK23")),
-                                         limits.MIN_NAGR.load(std::memory_order_relaxed))
-                                 : 0.0;
-    set.AveragedValues.SetSlot(set.SignalIndex("RN"), rn);
+    StorePlantState(set, set.AveragedValues, limits);
     const struct {
       const char* name;
       double value;

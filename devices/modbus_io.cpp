@@ -182,40 +182,33 @@ bool TModBUS::Query(std::span<const uint8_t> data, std::span<uint8_t> destinatio
   return true;
 }
 
-bool TModBUS::ReadRegister(uint16_t reg, int32_t& value) {
+bool TModBUS::QueryRead(uint16_t reg, uint16_t count, std::span<uint8_t, kReadReplyRoom> reply) {
   FuncCode = kFuncReadHolding;
-  uint8_t reply[kReadReplyRoom] = {};
-  if (!Query(ReadRequestData(reg, 1), reply, -1)) return false;
-  const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
-  switch (CheckReadReply(received, 1)) {
+  if (!Query(ReadRequestData(reg, count), reply, -1)) return false;
+  const auto received = std::span<const uint8_t>(reply.data(), static_cast<size_t>(RecvLen));
+  switch (CheckReadReply(received, count)) {
     case ReadReplyCheck::kOk:
-      break;
+      return true;
     case ReadReplyCheck::kTooShort:
     case ReadReplyCheck::kBadCount:
       SetError(modbus_text::kBadReply);
       return false;
     case ReadReplyCheck::kBadCrc:
-      return false;  // as a pair read: the reason stays what the receive step said
+      return false;  // the reason stays what the receive step said
   }
+  return false;
+}
+
+bool TModBUS::ReadRegister(uint16_t reg, int32_t& value) {
+  uint8_t reply[kReadReplyRoom] = {};
+  if (!QueryRead(reg, 1, reply)) return false;
   value = reply[3] * 256 + reply[4];
   return true;
 }
 
 bool TModBUS::ReadPair(uint16_t reg, uint32_t& pattern) {
-  FuncCode = kFuncReadHolding;
   uint8_t reply[kReadReplyRoom] = {};
-  if (!Query(ReadRequestData(reg, 2), reply, -1)) return false;
-  const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
-  switch (CheckReadReply(received, 2)) {
-    case ReadReplyCheck::kOk:
-      break;
-    case ReadReplyCheck::kTooShort:
-    case ReadReplyCheck::kBadCount:
-      SetError(modbus_text::kBadReply);
-      return false;
-    case ReadReplyCheck::kBadCrc:
-      return false;
-  }
+  if (!QueryRead(reg, 2, reply)) return false;
   pattern = PatternFromWire(std::span<const uint8_t, 4>(reply + 3, 4), InverseBytes, InverseWords);
   return true;
 }

@@ -95,6 +95,8 @@ class TModBUS {
   bool CheckFunction = true;
 
  private:
+  // One read request of `count` registers, its reply checked by byte count and CRC.
+  bool QueryRead(uint16_t reg, uint16_t count, std::span<uint8_t, kReadReplyRoom> reply);
   bool SendLocked(std::span<const uint8_t> block);
   bool ReceiveLocked(std::span<uint8_t> destination, int32_t length, bool lengthKnown);
   uint32_t FrameGapMs() const;
