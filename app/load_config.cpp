@@ -7,6 +7,17 @@
 #include "journal/event_log.h"
 
 namespace kalvix {
+namespace {
+
+void Pause(const LoadConfigTiming& timing, std::chrono::milliseconds length) {
+  if (timing.pause) {
+    timing.pause(length);
+  } else {
+    std::this_thread::sleep_for(length);
+  }
+}
+
+}  // namespace
 
 void SQLConnectionUserAfterConnect(ServiceState& s) {
   const DbStatus status = s.history.SQLConnectionUserAfterConnect(s.db.user);
@@ -50,7 +61,7 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
     }
     Beep();
     if (attempt == 0) PostEvent("*** MySQL: " + status.Describe() + " ***");
-    std::this_thread::sleep_for(timing.retryPause);
+    Pause(timing, timing.retryPause);
   }
   const bool connected = s.db.user.Connected();
   if (!connected) settings.AutoStart = false;
@@ -58,7 +69,7 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
     std::lock_guard<std::mutex> lock(s.settingsMutex);
     s.settings = settings;
   }
-  std::this_thread::sleep_for(timing.settle);
+  Pause(timing, timing.settle);
 
   if (connected) {
     PostEvent("Подключение к MySQL произведено успешно.");

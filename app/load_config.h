@@ -5,6 +5,7 @@
 #define KALVIX_APP_LOAD_CONFIG_H_
 
 #include <chrono>
+#include <functional>
 
 #include "app/service_state.h"
 
@@ -15,6 +16,8 @@ struct LoadConfigTiming {
   std::chrono::milliseconds retryPause{1000};  // after each failed attempt
   std::chrono::milliseconds settle{1000};      // before the signal set is loaded
   std::chrono::milliseconds workersBound{3000};  // for workers of an earlier run to end
+  // How the pauses are spent; empty sleeps. The window keeps serving its events meanwhile.
+  std::function<void(std::chrono::milliseconds)> pause;
 };
 
 // Waits up to `bound` for the control thread and the pollers to leave; true when none runs.
