@@ -1,0 +1,70 @@
+#include "app/settings_page_values.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "app/operator_input.h"
+
+namespace kalvix {
+namespace {
+
+std::string TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+}  // namespace
+
+void SettingsToPage(const Settings& settings, SettingsPageValues& page) {
+  page.Comp = settings.Comp;
+  page.Login = settings.Login;
+  page.AutoCleanFlag = settings.AutoCleanFlag;
+  page.DatabaseSize = std::to_string(settings.DatabaseSize);
+  page.ModBUS_PortName = settings.ModBUS_PortName;
+  page.ModBUS_PortSpeed = std::to_string(settings.ModBUS_PortSpeed);
+  page.V120_PortName = settings.V120_PortName;
+  page.V120_PortSpeed = std::to_string(settings.V120_PortSpeed);
+  page.VK_PortName = settings.VK_PortName;
+  page.VK_PortSpeed = std::to_string(settings.VK_PortSpeed);
+  page.VK_device_num = std::to_string(settings.VK_device_num);
+  page.AverageLen = std::to_string(settings.AverageLen);
+  page.AutoStart = settings.AutoStart;
+  page.AutoHide = settings.AutoHide;
+}
+
+bool ApplySettingsPage(SettingsPageValues& page, Settings& settings) {
+  int32_t averageLen = 0, modbusSpeed = 0, v120Speed = 0, databaseSize = 0, vkSpeed = 0,
+          vkDevice = 0;
+  if (!ParseOperatorInteger(page.AverageLen, averageLen) ||
+      !ParseOperatorInteger(page.ModBUS_PortSpeed, modbusSpeed) ||
+      !ParseOperatorInteger(page.V120_PortSpeed, v120Speed) ||
+      !ParseOperatorInteger(page.DatabaseSize, databaseSize) ||
+      !ParseOperatorInteger(page.VK_PortSpeed, vkSpeed) ||
+      !ParseOperatorInteger(page.VK_device_num, vkDevice)) {
+    return false;
+  }
+  settings.AutoCleanFlag = page.AutoCleanFlag;
+  if (databaseSize < kMinDatabaseSize) {
+    databaseSize = kMinDatabaseSize;
+    page.DatabaseSize = std::to_string(kMinDatabaseSize);
+  }
+  settings.DatabaseSize = databaseSize;
+  settings.Comp = page.Comp;
+  settings.Login = page.Login;
+  settings.V120_PortName = page.V120_PortName;
+  settings.ModBUS_PortName = page.ModBUS_PortName;
+  settings.AverageLen = averageLen;
+  settings.ModBUS_PortSpeed = modbusSpeed;
+  settings.V120_PortSpeed = v120Speed;
+  settings.VK_PortName = TrimBlanks(page.VK_PortName);
+  settings.VK_PortSpeed = vkSpeed;
+  settings.VK_device_num = vkDevice;
+  settings.AutoStart = page.AutoStart;
+  settings.AutoHide = page.AutoHide;
+  if (!page.Password.empty()) settings.Password = page.Password;
+  return true;
+}
+
+}  // namespace kalvix
