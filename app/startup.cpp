@@ -26,6 +26,7 @@ bool RunStartupTick(ServiceState& s, const StartupHooks& hooks) {
       const Settings loaded = s.SettingsSnapshot();
       if (hooks.showEmulatorPage) hooks.showEmulatorPage(loaded.ShowEmulTab);
       st.StartupBusy = false;
+      if (hooks.configLoaded) hooks.configLoaded();
       s.signals.ResetAverages(loaded.AverageLen);
       break;
     }

@@ -15,6 +15,7 @@ namespace kalvix {
 struct StartupHooks {
   std::function<void()> hideWindow;
   std::function<void(bool)> showEmulatorPage;
+  std::function<void()> configLoaded;  // after tick 5's LoadConfig: the editors fill up
   std::function<void()> showSettings;
   std::function<void()> fillEmulatorGrid;
   LoadConfigTiming loadConfigTiming;

@@ -1,0 +1,86 @@
+// kalvixsrv: the reception service with its window and tray icon.
+//
+// The process entry as in kalvixd (options, the single-copy test, the database service's
+// start and the StartTime wait), then the window, whose timers run everything else.
+// `kalvixsrv --headless` becomes kalvixd before any Qt object exists.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QStyleFactory>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/instance_count.h"
+#include "app/process_entry.h"
+#include "app/service_state.h"
+#include "app/shutdown_signals.h"
+#include "app/window/form_main.h"
+#include "journal/event_log.h"
+
+namespace {
+
+constexpr const char* kVersion = "1.20";
+
+// Replaces this process by kalvixd from the same folder, with the same arguments.
+int ExecHeadless(char** argv) {
+  const std::filesystem::path daemon =
+      std::filesystem::path(kalvix::ExecutablePath()).parent_path() / "kalvixd";
+  argv[0] = const_cast<char*>(daemon.c_str());
+  ::execv(daemon.c_str(), argv);
+  std::cerr << "kalvixsrv: cannot run " << daemon << ": " << std::strerror(errno) << "\n";
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kalvix;
+  const std::vector<std::string> args(argv, argv + argc);
+  const CommandLine cl = ParseCommandLine(args);
+  if (!cl.error.empty()) {
+    std::cerr << cl.error << "\n" << UsageText("kalvixsrv");
+    return 2;
+  }
+  if (cl.help) {
+    std::cout << UsageText("kalvixsrv");
+    return 0;
+  }
+  if (cl.version) {
+    std::cout << "kalvixsrv " << kVersion << "\n";
+    return 0;
+  }
+  if (cl.headless) return ExecHeadless(argv);
+
+  EventQueue();  // exists before anything else, so every step may post
+  if (InstanceCount(ExecutablePath()) >= 2) return 0;
+
+  // Before Qt starts its own threads, so they inherit the blocked signals.
+  ShutdownSignals signals;
+  const WorkingPaths paths = ResolveWorkingPaths(cl.config);
+  if (::chdir(paths.workDir.c_str()) != 0) {
+    std::cerr << "kalvixsrv: cannot enter " << paths.workDir << "\n";
+  }
+  const EntryKeys keys = ReadEntryKeys(paths.iniFileName);
+  StartDatabaseService(keys.ServiceName);
+  if (signals.WaitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(keys.StartTime))) {
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create("Fusion"));
+  QApplication::setApplicationName("Служба приема KALVIX");
+  // Hidden to the tray or with a message box closed, the program goes on.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  ServiceState service(paths);
+  service.settings.AutoHide = keys.AutoHide;  // read by the entry, before the settings load
+  TFormMain window(service);
+  window.SetShutdownSignalPoll([&signals] { return signals.Poll(); });
+  if (!keys.AutoHide) window.show();
+  app.exec();
+  return 0;
+}

@@ -1,0 +1,44 @@
+// The "Текущее состояние" page: the control thread's state and counters, the start and stop
+// buttons, and the module grid with each polled module's last good exchange and its errors.
+#ifndef KALVIX_APP_WINDOW_STATUS_PAGE_H_
+#define KALVIX_APP_WINDOW_STATUS_PAGE_H_
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QWidget>
+
+#include "app/service_state.h"
+
+namespace kalvix {
+
+class StatusPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  StatusPage(ServiceState& service, QWidget* parent = nullptr);
+
+  // Steps 1 to 3 of the status refresh: labels, buttons and the module grid.
+  void Refresh();
+
+  QLabel* LabelThreadInfo;
+  QLabel* LabelCycleCounter;
+  QLabel* Label_v120_cycle_count;
+  QLabel* Label_jumo_cycle_count;
+  QLabel* Label_vk003_cycle_count;
+  QLabel* LabelErrorCounter;
+  QLabel* LabelWorkTime;
+  QPushButton* ButStart;
+  QPushButton* ButStop;
+  QTableWidget* StringGrid_state;
+
+ private:
+  void ButStartClick();
+  void ButStopClick();
+
+  ServiceState& service_;
+};
+
+}  // namespace kalvix
+
+#endif  // KALVIX_APP_WINDOW_STATUS_PAGE_H_
