@@ -33,6 +33,9 @@ struct ControlState {
   std::atomic<int32_t> ErrorCounter{0};
   std::atomic<int32_t> DbFailCount{0};  // over the life of the process
   std::atomic<DateTime> ThreadStartTime{0};
+  // Steady-clock time, in nanoseconds, at which the latest pass of the loop took its start
+  // tick; read beside CycleCounter it shows the cycle's pacing from outside the thread.
+  std::atomic<int64_t> CycleStartNs{0};
 
   std::array<std::atomic<DateTime>, kModuleCount> ModuleLastOk{};
   std::array<std::atomic<int32_t>, kModuleCount> ModuleErrors{};

@@ -168,6 +168,9 @@ void RunControl(ServiceState& s) {
   // The loop.
   while (!c.StopRequest.load()) {
     const uint32_t t0 = TickCount();
+    c.CycleStartNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
     if (!s.db.work.Connected()) {
       if (s.db.work.Connect().ok()) {
         s.signals.ResetAverages(settings.AverageLen);

@@ -1,0 +1,173 @@
+// bench_cycle_timing: how punctually the control thread starts its cycles.
+//
+// The program is the headless service in one process: the same start-up ticks, window-thread
+// jobs and control thread as kalvixd, against the lines and database that the settings file
+// names (scripts/bench.sh points it at the simulated plant and a private MariaDB). The main
+// loop looks at CycleCounter and CycleStartNs between its jobs, at least every 100 ms, and
+// so collects the exact start of every cycle without touching the control thread. It ends
+// after N periods and prints the lateness of each start against 980 ms after the previous
+// one, and the scheduling policy the worker threads were given.
+//
+//   bench_cycle_timing --config INI [--cycles N] [--periods FILE]
+#include <sched.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "acquisition/thread_entry.h"
+#include "app/periodic_loop.h"
+#include "app/service_jobs.h"
+#include "app/service_state.h"
+#include "app/shutdown_signals.h"
+#include "app/startup.h"
+#include "bench/sample_stats.h"
+#include "journal/event_log.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kalvix;
+using Clock = std::chrono::steady_clock;
+
+// The first cycle normally begins about 3 s after the start (tick 9 of the 250 ms timer).
+constexpr auto kFirstCycleBound = std::chrono::seconds(60);
+
+struct Options {
+  fs::path config;
+  int cycles = 600;
+  fs::path periodsFile;
+};
+
+bool ParseOptions(int argc, char** argv, Options* out) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (value == nullptr) return false;
+    if (arg == "--config") {
+      out->config = value;
+    } else if (arg == "--cycles") {
+      out->cycles = std::atoi(value);
+    } else if (arg == "--periods") {
+      out->periodsFile = value;
+    } else {
+      return false;
+    }
+    ++i;
+  }
+  return !out->config.empty() && out->cycles > 0;
+}
+
+// The scheduling policy of the process's thread with this name, as "SCHED_RR 3".
+std::string ThreadPolicy(const std::string& name) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(entry.path() / "comm");
+    std::string threadName;
+    std::getline(comm, threadName);
+    if (threadName != name) continue;
+    const pid_t tid = std::atoi(entry.path().filename().c_str());
+    sched_param param{};
+    const int policy = sched_getscheduler(tid);
+    sched_getparam(tid, &param);
+    const char* policyName = policy == SCHED_RR      ? "SCHED_RR"
+                             : policy == SCHED_FIFO  ? "SCHED_FIFO"
+                             : policy == SCHED_OTHER ? "SCHED_OTHER"
+                                                     : "other";
+    return std::string(policyName) + " " + std::to_string(param.sched_priority);
+  }
+  return "not-running";
+}
+
+// Collects cycle starts: a new CycleCounter value means a new cycle, whose start time the
+// control thread stored just before counting it.
+class CycleRecorder {
+ public:
+  explicit CycleRecorder(const ControlState& control) : control_(control) {}
+
+  void Look() {
+    const int32_t counter = control_.CycleCounter.load();
+    if (counter == lastCounter_ || counter == 0) return;
+    lastCounter_ = counter;
+    starts_.push_back(control_.CycleStartNs.load());
+  }
+
+  const std::vector<int64_t>& Starts() const { return starts_; }
+
+ private:
+  const ControlState& control_;
+  int32_t lastCounter_ = 0;
+  std::vector<int64_t> starts_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::cerr << "usage: bench_cycle_timing --config INI [--cycles N] [--periods FILE]\n";
+    return 2;
+  }
+  EventQueue();
+  ShutdownSignals signals;
+  const WorkingPaths paths = ResolveWorkingPaths(options.config);
+  fs::current_path(paths.workDir);
+
+  ServiceState service(paths);
+  service.log.EnableDrain();
+  PostEvent("--> Запуск программы <---");
+
+  const StartupHooks hooks;
+  PeriodicLoop loop;
+  loop.Add("TimerUpdate", kStatusInterval, [&] { RunStartupTick(service, hooks); });
+  loop.Add("TimerGetLog", kLogInterval, [&] { TimerGetLogJob(service); });
+  loop.Add("TimerMySQL_work", kStatementInterval, [&] { TimerMySQL_workJob(service); });
+  loop.Add("TimerMySQL_select", kSelectInterval, [&] { TimerMySQL_selectJob(service); });
+
+  CycleRecorder recorder(service.control);
+  const size_t wanted = static_cast<size_t>(options.cycles) + 1;
+  const auto started = Clock::now();
+  std::string controlPolicy;
+  std::string pollerPolicy;
+  bool gaveUp = false;
+  loop.Run([&](Clock::time_point deadline) {
+    if (signals.WaitUntil(deadline) != 0) return false;
+    recorder.Look();
+    if (recorder.Starts().size() == 2) {  // the pollers run by now
+      controlPolicy = ThreadPolicy(kThreadNameControl);
+      pollerPolicy = ThreadPolicy(kThreadNameJumo);
+    }
+    if (recorder.Starts().empty() && Clock::now() - started > kFirstCycleBound) {
+      gaveUp = true;
+      return false;
+    }
+    return recorder.Starts().size() < wanted;
+  });
+  const int32_t failed = service.control.ErrorCounter.load();
+  ShutdownService(service, ShutdownReason::kSessionEnd);
+
+  if (gaveUp) {
+    std::cerr << "bench_cycle_timing: no cycle began within 60 s (see the LOG folder of "
+              << paths.workDir << ")\n";
+    return 1;
+  }
+  const std::vector<int64_t>& starts = recorder.Starts();
+  std::vector<double> lateness;
+  for (size_t i = 1; i < starts.size(); ++i) {
+    const double periodMs = static_cast<double>(starts[i] - starts[i - 1]) / 1e6;
+    lateness.push_back(periodMs - kCyclePeriodMs);
+  }
+  if (!options.periodsFile.empty()) {
+    std::ofstream out(options.periodsFile);
+    out << "# period_ms\n";
+    for (double late : lateness) out << late + kCyclePeriodMs << "\n";
+  }
+  std::cout << "cycles " << lateness.size() << " failed " << failed << "\n";
+  std::cout << "policy control " << controlPolicy << " poller " << pollerPolicy << "\n";
+  std::cout << bench::FormatStats("lateness_ms", bench::Summarize(lateness)) << "\n";
+  return 0;
+}

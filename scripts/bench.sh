@@ -1,0 +1,277 @@
+#!/usr/bin/env bash
+# Every benchmark in one command: installs what is missing, builds RelWithDebInfo in its own
+# folder, runs the measurements against the simulated plant and private MariaDB servers, and
+# writes the figures to the results folder (summary.txt plus each measurement's raw output).
+#
+#   scripts/bench.sh                      about 40 minutes with the defaults below
+#   KALVIX_BENCH_CYCLES=60 KALVIX_BENCH_CHANGES=20 KALVIX_BENCH_FOOTPRINT_SECONDS=60 \
+#     KALVIX_BENCH_ONLY="cycles latency" scripts/bench.sh
+#
+# Settings (environment):
+#   KALVIX_BENCH_BUILD              build folder (build-bench)
+#   KALVIX_BENCH_RESULTS            results folder (BUILD/results)
+#   KALVIX_BENCH_CYCLES             cycle periods measured, idle and again loaded (600)
+#   KALVIX_BENCH_CHANGES            value changes timed from device to last_state (200)
+#   KALVIX_BENCH_FOOTPRINT_SECONDS  how long the 90-signal service is watched (600)
+#   KALVIX_BENCH_STARTUP_RUNS       service starts timed (5)
+#   KALVIX_BENCH_MODBUS_MIN_TIME    seconds per Modbus master benchmark (10)
+#   KALVIX_BENCH_SQL_STATEMENTS     statements per kind for the mariadb client (5000)
+#   KALVIX_BENCH_ONLY               a subset of: footprint latency cycles startup modbus sql
+#
+# The service runs as a renamed copy of kalvixd (kalvixd-bench), because kalvixd refuses to
+# start while another process of that name runs: a test suite or demo elsewhere on the
+# machine must neither stop ours nor be stopped by it.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+BUILD="${KALVIX_BENCH_BUILD:-$ROOT/build-bench}"
+RESULTS="${KALVIX_BENCH_RESULTS:-$BUILD/results}"
+CYCLES="${KALVIX_BENCH_CYCLES:-600}"
+CHANGES="${KALVIX_BENCH_CHANGES:-200}"
+FOOTPRINT_SECONDS="${KALVIX_BENCH_FOOTPRINT_SECONDS:-600}"
+STARTUP_RUNS="${KALVIX_BENCH_STARTUP_RUNS:-5}"
+MODBUS_MIN_TIME="${KALVIX_BENCH_MODBUS_MIN_TIME:-10}"
+SQL_STATEMENTS="${KALVIX_BENCH_SQL_STATEMENTS:-5000}"
+ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup modbus sql}"
+# The 90-signal plant: the 27 of the default plant and this many more on the V120.
+EXTRA_SIGNALS=63
+# Seconds after the service's start before its CPU time is counted (start-up excluded).
+FOOTPRINT_WARMUP=20
+
+wants() { [[ " $ONLY " == *" $1 "* ]]; }
+
+bash scripts/install-deps.sh
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+targets=(kalvixd kalvix-plantsim bench_cycle_timing bench_device_latency bench_startup)
+wants modbus && targets+=(bench_modbus_master)
+wants sql && targets+=(bench_sql_throughput)
+# The window program, when the tree has it already.
+if cmake --build "$BUILD" --target help | grep -q '^kalvixsrv:'; then targets+=(kalvixsrv); fi
+cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
+BIN="$BUILD/bin"
+
+rm -rf "$RESULTS"
+mkdir -p "$RESULTS"
+RUN="$RESULTS/run"
+mkdir -p "$RUN/bin"
+cp "$BIN/kalvixd" "$RUN/bin/kalvixd-bench"
+
+# ---- processes started here, ended by their ids on exit --------------------------------------
+PIDS=()
+DBS=()
+cleanup() {
+  local pid db
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for db in "${DBS[@]}"; do bash scripts/mariadb.sh stop "$db" >/dev/null 2>&1 || true; done
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+forget_pid() {
+  local keep=() pid
+  for pid in "${PIDS[@]}"; do [ "$pid" = "$1" ] || keep+=("$pid"); done
+  PIDS=("${keep[@]}")
+}
+
+stop_pid() {
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+  forget_pid "$1"
+}
+
+note() { echo "$*" | tee -a "$RESULTS/summary.txt"; }
+loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# A stack: a private MariaDB server and the simulated plant, with a settings file in DIR that
+# points at both. Sets STACK_SOCKET.
+start_stack() {
+  local dir="$1"
+  mkdir -p "$dir"
+  bash scripts/mariadb.sh start "$dir/db" >/dev/null
+  DBS+=("$dir/db")
+  # shellcheck disable=SC1091
+  STACK_SOCKET="$(. "$dir/db/env" && echo "$KALVIX_DB_SOCKET")"
+  cat >"$dir/kalvixsrv.ini" <<INI
+[main]
+AutoStart=1
+AverageLen=10
+[MySQL]
+Comp=$STACK_SOCKET
+ServiceName=
+StartTime=0
+INI
+  "$BIN/kalvix-plantsim" --write-ini "$dir/kalvixsrv.ini" --link "$dir" \
+    --control "$dir/plant.ctl" >"$dir/plantsim.out" 2>&1 </dev/null &
+  PIDS+=($!)
+  for _ in $(seq 100); do [ -e "$dir/jumo" ] && [ -p "$dir/plant.ctl" ] && break; sleep 0.1; done
+  [ -e "$dir/jumo" ] || { echo "bench.sh: the simulated plant did not start" >&2; exit 1; }
+}
+
+sql_at() { mariadb --no-defaults --socket="$1" -u root kalvix --batch --skip-column-names -e "$2"; }
+
+# 63 more read signals on the V120 (MI 200 upwards), each with its columns.
+grow_plant_to_90() {
+  local socket="$1" values="" n name
+  for ((n = 1; n <= EXTRA_SIGNALS; n++)); do
+    name="$(printf 'AUX_%02d' "$n")"
+    values+="${values:+,}('V120','$name',1,$((199 + n)),0,0,0,'READ')"
+    bash scripts/add-signal-column.sh "$name" --no-defaults --socket="$socket" -u root >/dev/null
+  done
+  sql_at "$socket" "insert into \`signal\` (BusName, SignalName, DevNum, Addr, Kind,
+    InverseBytes, InverseWords, Direction) values $values"
+  echo "$(sql_at "$socket" 'select count(*) from `signal`')"
+}
+
+proc_cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+proc_status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
+
+# Watches a process for FOOTPRINT_SECONDS after the warm-up; writes "cpu_percent rss_max_kb
+# hwm_kb" to FILE.
+watch_footprint() {
+  local pid="$1" file="$2" hz cpu0 cpu1 t0 t1 rss max=0 end
+  hz="$(getconf CLK_TCK)"
+  sleep "$FOOTPRINT_WARMUP"
+  kill -0 "$pid" 2>/dev/null || { echo "gone" >"$file"; return; }
+  cpu0="$(proc_cpu_ticks "$pid")"
+  t0="$(date +%s.%N)"
+  end=$((SECONDS + FOOTPRINT_SECONDS))
+  while [ "$SECONDS" -lt "$end" ] && kill -0 "$pid" 2>/dev/null; do
+    rss="$(proc_status_kb "$pid" VmRSS)"
+    [ "${rss:-0}" -gt "$max" ] && max="$rss"
+    sleep 5
+  done
+  kill -0 "$pid" 2>/dev/null || { echo "gone" >"$file"; return; }
+  # Where the time went: CPU seconds of each thread since the process began.
+  for task in /proc/"$pid"/task/*; do
+    printf '%s %s\n' "$(cat "$task/comm")" \
+      "$(awk -v hz="$hz" '{ printf "%.2f", ($14 + $15) / hz }' "$task/stat")"
+  done >"${file%.txt}-threads.txt"
+  cpu1="$(proc_cpu_ticks "$pid")"
+  t1="$(date +%s.%N)"
+  awk -v c0="$cpu0" -v c1="$cpu1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v m="$max" \
+    -v h="$(proc_status_kb "$pid" VmHWM)" \
+    'BEGIN { printf "%.3f %d %d %.0f\n", 100 * (c1 - c0) / hz / (t1 - t0), m, h, t1 - t0 }' >"$file"
+}
+
+
+echo "== machine" | tee "$RESULTS/summary.txt"
+note "  $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), nproc $(nproc)"
+note "  $(uname -sr), $(mariadb --version | sed 's/,.*//')"
+note "  load average at start: $(loadavg) (other builds share the machine)"
+note "  commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown), build $BUILD (RelWithDebInfo)"
+
+# ---- 3 and 2: footprint of the 90-signal service, with the device latency timed on it --------
+if wants footprint || wants latency; then
+  note
+  note "== service with a 90-signal plant (kalvixd)"
+  start_stack "$RUN/plant90"
+  note "  signals: $(grow_plant_to_90 "$STACK_SOCKET")"
+  socket90="$STACK_SOCKET"
+  "$RUN/bin/kalvixd-bench" --config "$RUN/plant90/kalvixsrv.ini" >"$RUN/plant90/kalvixd.out" 2>&1 &
+  service_pid=$!
+  PIDS+=("$service_pid")
+
+  # The window program, beside it on a stack of its own, once it is a Qt program.
+  window_pid=""
+  if ldd "$BIN/kalvixsrv" 2>/dev/null | grep -q 'libQt6Widgets'; then
+    start_stack "$RUN/window"
+    grow_plant_to_90 "$STACK_SOCKET" >/dev/null
+    cp "$BIN/kalvixsrv" "$RUN/bin/kalvixsrv-bench"
+    QT_QPA_PLATFORM=offscreen "$RUN/bin/kalvixsrv-bench" --config "$RUN/window/kalvixsrv.ini" \
+      >"$RUN/window/kalvixsrv.out" 2>&1 &
+    window_pid=$!
+    PIDS+=("$window_pid")
+  fi
+
+  watchers=()
+  if wants footprint; then
+    note "  load average: $(loadavg); watching ${FOOTPRINT_SECONDS} s after a ${FOOTPRINT_WARMUP} s warm-up"
+    watch_footprint "$service_pid" "$RESULTS/footprint-kalvixd.txt" &
+    watchers+=($!)
+    if [ -n "$window_pid" ]; then
+      watch_footprint "$window_pid" "$RESULTS/footprint-kalvixsrv.txt" &
+      watchers+=($!)
+    fi
+  fi
+  if wants latency; then
+    sleep "$FOOTPRINT_WARMUP"
+    "$BIN/bench_device_latency" --socket "$socket90" --fifo "$RUN/plant90/plant.ctl" \
+      --changes "$CHANGES" --samples "$RESULTS/latency-samples.txt" \
+      >"$RESULTS/latency.txt" 2>&1 || true
+    cat "$RESULTS/latency.txt" | sed 's/^/  /'
+    note "  latency device -> last_state (UR_SUSP, JUMO 1): $(grep latency_ms "$RESULTS/latency.txt" || echo failed)"
+    note "    target p99 <= 980 (poll pass) + 980 (cycle) + 150 = 2110 ms"
+  fi
+  for w in "${watchers[@]}"; do wait "$w" || true; done
+  cycles_90="$(sql_at "$socket90" "select count(*) from pu_data")"
+  note "  load average at the end: $(loadavg); minute rows written: $cycles_90"
+  if wants footprint; then
+    read -r cpu rss hwm secs <"$RESULTS/footprint-kalvixd.txt" || true
+    note "  footprint kalvixd: cpu ${cpu:-?} % of one core over ${secs:-?} s, rss max ${rss:-?} kB, peak (VmHWM) ${hwm:-?} kB"
+    note "    target < 0.5 % of a core, <= 8192 kB resident"
+    note "    CPU seconds by thread: $(tr '\n' ' ' <"$RESULTS/footprint-kalvixd-threads.txt" 2>/dev/null)"
+    if [ -n "$window_pid" ]; then
+      read -r cpu rss hwm secs <"$RESULTS/footprint-kalvixsrv.txt" || true
+      note "  footprint kalvixsrv (offscreen): cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, peak ${hwm:-?} kB"
+    else
+      note "  footprint kalvixsrv: not measured, build/bin/kalvixsrv is not a window program yet"
+    fi
+  fi
+  stop_pid "$service_pid"
+  [ -n "$window_pid" ] && stop_pid "$window_pid"
+fi
+
+# ---- 1 and 6: cycle timing (idle, then with the other core loaded) and start-up --------------
+if wants cycles || wants startup; then
+  start_stack "$RUN/plant"
+  socket27="$STACK_SOCKET"
+fi
+if wants cycles; then
+  for mode in idle loaded; do
+    busy_pid=""
+    if [ "$mode" = loaded ]; then
+      # One busy loop pinned to the last core: the other core fully loaded.
+      taskset -c "$(($(nproc) - 1))" bash -c 'while :; do :; done' &
+      busy_pid=$!
+      PIDS+=("$busy_pid")
+    fi
+    note
+    note "== cycle timing, $mode: $CYCLES periods (load average $(loadavg))"
+    "$BIN/bench_cycle_timing" --config "$RUN/plant/kalvixsrv.ini" --cycles "$CYCLES" \
+      --periods "$RESULTS/cycles-$mode-periods.txt" >"$RESULTS/cycles-$mode.txt" 2>&1 || true
+    sed 's/^/  /' "$RESULTS/cycles-$mode.txt" | tee -a "$RESULTS/summary.txt"
+    [ -n "$busy_pid" ] && stop_pid "$busy_pid"
+    note "  load average at the end: $(loadavg)"
+  done
+  note "  target: lateness against 980 ms p99 <= 1 ms, max <= 5 ms"
+fi
+if wants startup; then
+  note
+  note "== start-up, StartTime 0: $STARTUP_RUNS starts of kalvixd"
+  "$BIN/bench_startup" --socket "$socket27" --runs "$STARTUP_RUNS" -- \
+    "$RUN/bin/kalvixd-bench" --config "$RUN/plant/kalvixsrv.ini" \
+    >"$RESULTS/startup.txt" 2>&1 || true
+  sed 's/^/  /' "$RESULTS/startup.txt" | tee -a "$RESULTS/summary.txt"
+fi
+
+# ---- 4 and 5: the Modbus master and the statement server beside their references ------------
+if wants modbus; then
+  note
+  note "== Modbus master against libmodbus's (min time ${MODBUS_MIN_TIME} s each)"
+  "$BIN/bench_modbus_master" --benchmark_min_time="$MODBUS_MIN_TIME" \
+    --benchmark_counters_tabular=true >"$RESULTS/modbus.txt" 2>&1 || true
+  grep -E '^(Benchmark|BM_)' "$RESULTS/modbus.txt" | sed 's/^/  /' | tee -a "$RESULTS/summary.txt"
+fi
+if wants sql; then
+  note
+  note "== statement server against the mariadb client ($SQL_STATEMENTS statements per kind)"
+  bash bench/sql_throughput.sh "$BUILD" "$SQL_STATEMENTS" >"$RESULTS/sql.txt" 2>&1 || true
+  grep -E '^(####|==|  *(journal|state) |BM_)' "$RESULTS/sql.txt" | sed 's/^/  /' |
+    tee -a "$RESULTS/summary.txt"
+fi
+
+note
+note "load average at the end: $(loadavg)"
+echo "Figures: $RESULTS/summary.txt (raw output beside it)"
