@@ -1,0 +1,129 @@
+// Writing edited rows back to tables without a row id, against the private MariaDB server.
+#include "persistence/row_writeback.h"
+
+#include <gtest/gtest.h>
+
+#include "persistence/test_database.h"
+
+namespace kalvix {
+namespace {
+
+const std::vector<std::string> kKalibrColumns = {"SignalName", "AVal", "FVal"};
+const std::vector<std::string> kSignalColumns = {"BusName", "SignalName",   "DevNum",
+                                                 "Addr",    "Kind",         "InverseBytes",
+                                                 "InverseWords", "Direction"};
+
+using Row = std::vector<DbValue>;
+
+class RowWritebackTest : public DbTest {
+ protected:
+  DbStatus Write(std::string_view table, const std::vector<std::string>& columns,
+                 RowChange::Kind kind, Row before, Row after = {}) {
+    return WriteRowChange(work_, table, columns, RowChange{kind, std::move(before), std::move(after)});
+  }
+  DbResult Kalibr() {
+    return db_.Rows("select SignalName, AVal, FVal from kalibr order by SignalName, AVal, FVal");
+  }
+};
+
+TEST(RowChangeSql, UpdateSetsOnlyChangedColumnsAndFindsNullsWithIsNull) {
+  const RowChange change{RowChange::Kind::kUpdate,
+                         {std::string("JUMO"), std::string("PLS"), std::monostate{}, int64_t{53}},
+                         {std::string("V120"), std::string("PLS"), std::monostate{}, int64_t{53}}};
+  EXPECT_EQ(RowChangeSql("signal", {"BusName", "SignalName", "DevNum", "Addr"}, change),
+            "UPDATE `signal` SET `BusName` = 'V120' WHERE `BusName` = 'JUMO' AND "
+            "`SignalName` = 'PLS' AND `DevNum` IS NULL AND `Addr` = 53 LIMIT 1");
+  const RowChange same{RowChange::Kind::kUpdate, change.before, change.before};
+  EXPECT_EQ(RowChangeSql("signal", {"BusName", "SignalName", "DevNum", "Addr"}, same), "")
+      << "nothing to write";
+}
+
+// Of two identical rows, an update or a delete touches exactly one.
+TEST_F(RowWritebackTest, OneOfTwoIdenticalRowsChanges) {
+  db_.Exec("insert into kalibr values ('PLS', 4, 1.2), ('PLS', 4, 1.2)");
+  ASSERT_TRUE(Write("kalibr", kKalibrColumns, RowChange::Kind::kUpdate,
+                    {std::string("PLS"), 4.0, 1.2}, {std::string("PLS"), 4.0, 1.25})
+                  .ok());
+  DbResult rows = Kalibr();
+  ASSERT_EQ(rows.rows.size(), 2u);
+  EXPECT_EQ(DbNumberOr(rows.rows[0][2], 0), 1.2);
+  EXPECT_EQ(DbNumberOr(rows.rows[1][2], 0), 1.25);
+
+  db_.Exec("insert into kalibr values ('PLS', 4, 1.2)");
+  ASSERT_TRUE(Write("kalibr", kKalibrColumns, RowChange::Kind::kDelete,
+                    {std::string("PLS"), 4.0, 1.2})
+                  .ok());
+  rows = Kalibr();
+  ASSERT_EQ(rows.rows.size(), 2u) << "one of the two identical rows is left";
+  EXPECT_EQ(DbNumberOr(rows.rows[0][2], 0), 1.2);
+  EXPECT_EQ(DbNumberOr(rows.rows[1][2], 0), 1.25);
+}
+
+// The table `signal` (a reserved word), NULL columns found and written, an empty direction
+// kept as an empty text.
+TEST_F(RowWritebackTest, SignalRowWithNullsAndEmptyDirection) {
+  db_.Exec("insert into `signal` values ('CALC', 'RAB', NULL, NULL, 1, 0, 0, '')");
+  const Row before = {std::string("CALC"), std::string("RAB"), std::monostate{}, std::monostate{},
+                      int64_t{1}, int64_t{0}, int64_t{0}, std::string("")};
+  Row after = before;
+  after[4] = int64_t{3};
+  after[2] = int64_t{7};
+  ASSERT_TRUE(Write("signal", kSignalColumns, RowChange::Kind::kUpdate, before, after).ok());
+  Row back = after;
+  back[2] = std::monostate{};
+  ASSERT_TRUE(Write("signal", kSignalColumns, RowChange::Kind::kUpdate, after, back).ok());
+  const DbResult rows = db_.Rows("select * from `signal`");
+  ASSERT_EQ(rows.rows.size(), 1u);
+  EXPECT_EQ(rows.rows[0], back);
+}
+
+// A name with a quote, backslash and an SQL tail is stored and found as text, never run.
+TEST_F(RowWritebackTest, QuotedNamesRoundTrip) {
+  const std::string name = R"(it's \"x'); drop --)";
+  ASSERT_TRUE(
+      Write("kalibr", kKalibrColumns, RowChange::Kind::kInsert, {}, {name, 50.0, 48.0}).ok());
+  DbResult rows = Kalibr();
+  ASSERT_EQ(rows.rows.size(), 1u);
+  EXPECT_EQ(DbToText(rows.rows[0][0]), name);
+  ASSERT_TRUE(Write("kalibr", kKalibrColumns, RowChange::Kind::kDelete, rows.rows[0]).ok());
+  EXPECT_TRUE(Kalibr().rows.empty());
+}
+
+// A real stored with more digits than SqlFloat writes is still found by the value read.
+TEST_F(RowWritebackTest, RealIsMatchedExactly) {
+  db_.Exec("insert into kalibr values ('PLS', 1e0/3e0, 2e0/3e0)");
+  const DbResult rows = Kalibr();
+  ASSERT_EQ(rows.rows.size(), 1u);
+  Row after = rows.rows[0];
+  after[2] = 0.5;
+  ASSERT_TRUE(Write("kalibr", kKalibrColumns, RowChange::Kind::kUpdate, rows.rows[0], after).ok());
+  EXPECT_EQ(DbNumberOr(Kalibr().rows[0][2], 0), 0.5);
+}
+
+// Another program changed or removed the row meanwhile: nothing is written and the caller
+// hears of it.
+TEST_F(RowWritebackTest, RowThatIsGoneIsAnError) {
+  db_.Exec("insert into kalibr values ('PLS', 4, 1.2)");
+  db_.Exec("update kalibr set FVal = 1.3");
+  for (RowChange::Kind kind : {RowChange::Kind::kUpdate, RowChange::Kind::kDelete}) {
+    const DbStatus status = Write("kalibr", kKalibrColumns, kind, {std::string("PLS"), 4.0, 1.2},
+                                  {std::string("PLS"), 5.0, 1.2});
+    EXPECT_EQ(status.kind, DbErrorKind::kRejected);
+    EXPECT_FALSE(status.message.empty());
+  }
+  const DbResult rows = Kalibr();
+  ASSERT_EQ(rows.rows.size(), 1u);
+  EXPECT_EQ(DbNumberOr(rows.rows[0][1], 0), 4);
+  EXPECT_EQ(DbNumberOr(rows.rows[0][2], 0), 1.3);
+}
+
+TEST_F(RowWritebackTest, ServerRejectionIsReported) {
+  const DbStatus status = Write("kalibr", kKalibrColumns, RowChange::Kind::kInsert, {},
+                                {std::string("PLS"), std::monostate{}, 48.0});
+  EXPECT_EQ(status.kind, DbErrorKind::kRejected);
+  EXPECT_NE(status.code, 0u) << "AVal may not be NULL";
+  EXPECT_TRUE(Kalibr().rows.empty());
+}
+
+}  // namespace
+}  // namespace kalvix
