@@ -81,12 +81,11 @@ std::string RowChangeSql(std::string_view table, const std::vector<std::string>&
         sets += SqlIdentifier(columns[i]) + " = " + RowValueSql(change.after[i]);
       }
       if (sets.empty()) return {};
-      return "UPDATE " + name + " SET " + sets + " WHERE " +
-             RowMatchSql(columns, change.before) + " LIMIT 1";
+      return "UPDATE " + name + " SET " + sets + " WHERE " + RowMatchSql(columns, change.before) +
+             " LIMIT 1";
     }
     case RowChange::Kind::kDelete:
-      return "DELETE FROM " + name + " WHERE " + RowMatchSql(columns, change.before) +
-             " LIMIT 1";
+      return "DELETE FROM " + name + " WHERE " + RowMatchSql(columns, change.before) + " LIMIT 1";
   }
   return {};
 }

@@ -1,17 +1,15 @@
 // Writing edited rows back to tables without a row id, against the private MariaDB server.
-#include "persistence/row_writeback.h"
-
 #include <gtest/gtest.h>
 
+#include "persistence/row_writeback.h"
 #include "persistence/test_database.h"
 
 namespace kalvix {
 namespace {
 
 const std::vector<std::string> kKalibrColumns = {"SignalName", "AVal", "FVal"};
-const std::vector<std::string> kSignalColumns = {"BusName", "SignalName",   "DevNum",
-                                                 "Addr",    "Kind",         "InverseBytes",
-                                                 "InverseWords", "Direction"};
+const std::vector<std::string> kSignalColumns = {
+    "BusName", "SignalName", "DevNum", "Addr", "Kind", "InverseBytes", "InverseWords", "Direction"};
 
 using Row = std::vector<DbValue>;
 
@@ -19,7 +17,8 @@ class RowWritebackTest : public DbTest {
  protected:
   DbStatus Write(std::string_view table, const std::vector<std::string>& columns,
                  RowChange::Kind kind, Row before, Row after = {}) {
-    return WriteRowChange(work_, table, columns, RowChange{kind, std::move(before), std::move(after)});
+    return WriteRowChange(work_, table, columns,
+                          RowChange{kind, std::move(before), std::move(after)});
   }
   DbResult Kalibr() {
     return db_.Rows("select SignalName, AVal, FVal from kalibr order by SignalName, AVal, FVal");
@@ -50,9 +49,9 @@ TEST_F(RowWritebackTest, OneOfTwoIdenticalRowsChanges) {
   EXPECT_EQ(DbNumberOr(rows.rows[1][2], 0), 1.25);
 
   db_.Exec("insert into kalibr values ('PLS', 4, 1.2)");
-  ASSERT_TRUE(Write("kalibr", kKalibrColumns, RowChange::Kind::kDelete,
-                    {std::string("PLS"), 4.0, 1.2})
-                  .ok());
+  ASSERT_TRUE(
+      Write("kalibr", kKalibrColumns, RowChange::Kind::kDelete, {std::string("PLS"), 4.0, 1.2})
+          .ok());
   rows = Kalibr();
   ASSERT_EQ(rows.rows.size(), 2u) << "one of the two identical rows is left";
   EXPECT_EQ(DbNumberOr(rows.rows[0][2], 0), 1.2);
@@ -64,7 +63,7 @@ TEST_F(RowWritebackTest, OneOfTwoIdenticalRowsChanges) {
 TEST_F(RowWritebackTest, SignalRowWithNullsAndEmptyDirection) {
   db_.Exec("insert into `signal` values ('CALC', 'RAB', NULL, NULL, 1, 0, 0, '')");
   const Row before = {std::string("CALC"), std::string("RAB"), std::monostate{}, std::monostate{},
-                      int64_t{1}, int64_t{0}, int64_t{0}, std::string("")};
+                      int64_t{1},          int64_t{0},         int64_t{0},       std::string("")};
   Row after = before;
   after[4] = int64_t{3};
   after[2] = int64_t{7};
