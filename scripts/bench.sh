@@ -148,11 +148,18 @@ watch_footprint() {
     printf '%s %s\n' "$(cat "$task/comm")" \
       "$(awk -v hz="$hz" '{ printf "%.2f", ($14 + $15) / hz }' "$task/stat")"
   done >"${file%.txt}-threads.txt"
+  # Where the memory went: the resident kB of the largest mappings.
+  awk '/^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6 ? $6 : "[anon]") }
+       $1 == "Rss:" { rss[name] += $2 }
+       END { for (n in rss) printf "%6d kB %s\n", rss[n], n }' "/proc/$pid/smaps" |
+    sort -rn | head -12 >"${file%.txt}-maps.txt"
   cpu1="$(proc_cpu_ticks "$pid")"
   t1="$(date +%s.%N)"
+  # Pss: the resident pages with each shared page divided among the processes that map it.
   awk -v c0="$cpu0" -v c1="$cpu1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v m="$max" \
     -v h="$(proc_status_kb "$pid" VmHWM)" \
-    'BEGIN { printf "%.3f %d %d %.0f\n", 100 * (c1 - c0) / hz / (t1 - t0), m, h, t1 - t0 }' >"$file"
+    -v p="$(awk '$1 == "Pss:" { print $2 }' "/proc/$pid/smaps_rollup")" \
+    'BEGIN { printf "%.3f %d %d %.0f %d\n", 100 * (c1 - c0) / hz / (t1 - t0), m, h, t1 - t0, p }' >"$file"
 }
 
 
@@ -208,13 +215,13 @@ if wants footprint || wants latency; then
   cycles_90="$(sql_at "$socket90" "select count(*) from pu_data")"
   note "  load average at the end: $(loadavg); minute rows written: $cycles_90"
   if wants footprint; then
-    read -r cpu rss hwm secs <"$RESULTS/footprint-kalvixd.txt" || true
-    note "  footprint kalvixd: cpu ${cpu:-?} % of one core over ${secs:-?} s, rss max ${rss:-?} kB, peak (VmHWM) ${hwm:-?} kB"
+    read -r cpu rss hwm secs pss <"$RESULTS/footprint-kalvixd.txt" || true
+    note "  footprint kalvixd: cpu ${cpu:-?} % of one core over ${secs:-?} s, rss max ${rss:-?} kB, peak (VmHWM) ${hwm:-?} kB, pss ${pss:-?} kB"
     note "    target < 0.5 % of a core, <= 8192 kB resident"
     note "    CPU seconds by thread: $(tr '\n' ' ' <"$RESULTS/footprint-kalvixd-threads.txt" 2>/dev/null)"
     if [ -n "$window_pid" ]; then
-      read -r cpu rss hwm secs <"$RESULTS/footprint-kalvixsrv.txt" || true
-      note "  footprint kalvixsrv (offscreen): cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, peak ${hwm:-?} kB"
+      read -r cpu rss hwm secs pss <"$RESULTS/footprint-kalvixsrv.txt" || true
+      note "  footprint kalvixsrv (offscreen): cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, peak ${hwm:-?} kB, pss ${pss:-?} kB"
     else
       note "  footprint kalvixsrv: not measured, build/bin/kalvixsrv is not a window program yet"
     fi
