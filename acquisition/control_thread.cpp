@@ -106,7 +106,11 @@ bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateT
 bool StartControl(ServiceState& s) {
   if (s.control.ControlActive.load()) return true;
   DbValue probe;
-  if (!s.db.user.QueryValue("select count(*) as Rez from pu_data", "Rez", probe).ok()) {
+  const DbStatus status = s.db.user.QueryValue("select count(*) as Rez from pu_data", "Rez", probe);
+  if (!status.ok()) {
+    // Started by AutoStart nobody looks at the result: without a line here an unattended
+    // service would sit idle with no sign of why.
+    PostEvent("*** Поток управления не запущен: " + status.Describe() + " ***");
     return false;
   }
   s.control.StopRequest = false;

@@ -3,6 +3,7 @@
 // The main thread plays the window thread: it runs the start-up ticks, the log drain and the
 // two SQL queue servers at their intervals until SIGTERM, SIGINT or SIGHUP, and then the same
 // shutdown sequence as the window's end of session.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
 
   // Signals are blocked before any thread starts, so they arrive only through the loop.
   ShutdownSignals signals;
+  // A file that reaches the size limit (a full quota, RLIMIT_FSIZE) must fail the one write,
+  // as a full disk does, instead of ending the whole service.
+  ::signal(SIGXFSZ, SIG_IGN);
   const WorkingPaths paths = ResolveWorkingPaths(cl.config);
   if (::chdir(paths.workDir.c_str()) != 0) {
     std::cerr << "kalvixd: cannot enter " << paths.workDir << "\n";

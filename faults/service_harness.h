@@ -1,0 +1,92 @@
+// The fault suites' fixture: the real kalvixd program against the simulated plant and a
+// MariaDB server of the suite's own, observed only from outside (the day's log file, the
+// database, the simulator's request counts and write record, the process itself).
+//
+// The server is started once per suite and its database `kalvix` is rebuilt from
+// db/schema.sql and db/default_plant.sql before every test. The service reaches the
+// simulated lines through symbolic links in its working folder (jumo, v120, bk003), so a
+// test can take a line away and bring a new one back under the same name, as a USB adapter
+// pulled out and plugged in again does.
+#ifndef KALVIX_FAULTS_SERVICE_HARNESS_H_
+#define KALVIX_FAULTS_SERVICE_HARNESS_H_
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "persistence/db_connection.h"
+#include "persistence/test_database.h"
+#include "tools/plantsim/plant_simulator.h"
+
+namespace kalvix::faults {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// Polls done() every 100 ms until it holds or limit has passed.
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+std::string ReadFile(const fs::path& path);
+size_t CountOf(std::string_view text, std::string_view what);
+
+class ServiceHarness : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  static PrivateServer& Server() { return *server_; }
+  // The server's process id, from its pid file (0 when it does not run).
+  static pid_t ServerPid();
+  // Drops the database `kalvix` and loads the schema and the default plant again.
+  static void ReloadDatabase();
+
+  // The settings file the service will read: AutoStart, the three lines, the server's
+  // socket. Extra text is appended ("[main]\nKey=value\n" style).
+  void WriteSettings(const std::string& extra = "");
+  fs::path LinePath(plantsim::Line line) const;
+  // Points the line's link at `plant`'s pseudo-terminal.
+  void PointLine(plantsim::Line line, plantsim::PlantSimulator& plant);
+
+  // Starts kalvixd --config <ini>; fileSizeLimit > 0 sets RLIMIT_FSIZE for it.
+  void StartService(long fileSizeLimit = 0);
+  bool ServiceAlive();
+  // SIGTERM, then waits up to `bound`; the exit status, or nothing when it did not end (it
+  // is then killed).
+  std::optional<int> StopService(std::chrono::milliseconds bound = 20s);
+
+  std::string Log();
+  bool WaitForLog(std::string_view text, std::chrono::milliseconds limit);
+
+  // On the test's own connection to the server (reconnecting when needed); false while the
+  // server is away or the statement fails.
+  bool Sql(const std::string& statement);
+  std::optional<DbResult> Rows(const std::string& query);
+  // last_state's RecMoment as days, or nothing.
+  std::optional<double> StateMoment();
+  std::optional<double> StateValue(const std::string& column);
+  // Waits until last_state's moment is later than `after` (the service's cycles run).
+  bool WaitForCycleAfter(double after, std::chrono::milliseconds limit);
+  bool WaitForCycles(std::chrono::milliseconds limit = 40s);
+  // Minutes between the first and the last pu_data row that have no row.
+  int MissingHistoryMinutes();
+
+  static inline std::unique_ptr<PrivateServer> server_;
+  plantsim::PlantSimulator plant_;
+  fs::path dir_;
+  fs::path ini_;
+  DbConnection db_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace kalvix::faults
+
+#endif  // KALVIX_FAULTS_SERVICE_HARNESS_H_
