@@ -76,7 +76,11 @@ class ServiceEndToEndTest : public DbTest {
 
 TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
   ServiceState& s = *service_;
-  LoadConfig(s, {2, 10ms, 0ms});
+  LoadConfigTiming quick;
+  quick.attempts = 2;
+  quick.retryPause = 10ms;
+  quick.settle = 0ms;
+  LoadConfig(s, quick);
   ASSERT_EQ(s.signals.SignalCount(), 27);
   ASSERT_TRUE(StartControl(s));
 

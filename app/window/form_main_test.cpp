@@ -1,0 +1,311 @@
+// The real main window, offscreen, over the service against the simulated plant and the
+// private MariaDB server, driven through its controls as an operator would.
+#include "app/window/form_main.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QTest>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "acquisition/calibration.h"
+#include "app/display_format.h"
+#include "util/number_format.h"
+#include "app/window/emulator_page.h"
+#include "app/window/plant_state_page.h"
+#include "app/window/settings_page.h"
+#include "app/window/status_page.h"
+#include "app/window/task_page.h"
+#include "app/window/value_grid.h"
+#include "app/window/window_test_support.h"
+#include "persistence/test_database.h"
+#include "tools/plantsim/plant_simulator.h"
+
+namespace kalvix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using plantsim::Line;
+
+class FormMainTest : public DbTest {
+ protected:
+  void SetUp() override {
+    TestApplication();
+    DbTest::SetUp();
+    if (HasFatalFailure()) return;
+    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
+    std::stringstream text;
+    text << in.rdbuf();
+    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+
+    std::string error;
+    ASSERT_TRUE(plant_.Start(&error)) << error;
+    dir_ = fs::temp_directory_path() / ("kalvix_window_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "kalvixsrv.ini")
+        << "[main]\nModBUS_PortName=" << plant_.PortPath(Line::kModbus)
+        << "\nV120_PortName=" << plant_.PortPath(Line::kVision)
+        << "\nVK_PortName=" << plant_.PortPath(Line::kBk003)
+        << "\nAverageLen=3\nMaxWriteCount=1\nShowEmulTab=1\n"
+        << "[MySQL]\nComp=" << db_.Server().socketPath << "\nDatabaseSize=240\n";
+    service_ = std::make_unique<ServiceState>(ResolveWorkingPaths(dir_ / "kalvixsrv.ini"));
+    SetConnectionParam(service_->db.user, "Database", db_.Name());
+    DrainEvents();
+    LoadConfigTiming quick;
+    quick.attempts = 2;
+    quick.retryPause = 10ms;
+    quick.settle = 0ms;
+    window_ = std::make_unique<TFormMain>(*service_, quick);
+    window_->show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return service_->startup.StartupTick >= 10; }, 15000));
+    ASSERT_EQ(service_->signals.SignalCount(), 27);
+  }
+  void TearDown() override {
+    if (window_ && !window_->Ended()) window_->RequestEnd();
+    window_.reset();
+    service_.reset();
+    plant_.Stop();
+    fs::remove_all(dir_);
+    DbTest::TearDown();
+  }
+
+  template <typename W>
+  W* Find(const char* name) {
+    W* widget = window_->findChild<W*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  void Click(const char* button) { QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton); }
+  void Type(const char* edit, const QString& text) {
+    auto* e = Find<QLineEdit>(edit);
+    e->clear();
+    QTest::keyClicks(e, text);
+  }
+  bool Until(const std::function<bool()>& done, int ms = 15000) {
+    return ProcessEventsUntil(done, ms);
+  }
+  std::vector<std::string> Journal() {
+    std::vector<std::string> texts;
+    for (const auto& row : db_.Rows("select MessageText, MessageKind from control_log").rows) {
+      texts.push_back(DbToText(row[0]) + " | " + DbToText(row[1]));
+    }
+    return texts;
+  }
+  bool Journaled(const std::string& textAndSource) {
+    const auto rows = Journal();
+    return std::find(rows.begin(), rows.end(), textAndSource) != rows.end();
+  }
+  int Slot(const char* name) { return service_->signals.SignalIndex(name); }
+
+  plantsim::PlantSimulator plant_;
+  fs::path dir_;
+  std::unique_ptr<ServiceState> service_;
+  std::unique_ptr<TFormMain> window_;
+};
+
+TEST_F(FormMainTest, FrameAndPages) {
+  EXPECT_EQ(window_->windowTitle(), "Служба приема KALVIX  1.20");
+  EXPECT_EQ(window_->size(), QSize(673, 493));
+  QTabWidget* pages = window_->PageControl;
+  const char* captions[] = {"Настройки",  "Текущее состояние", "Планировка сигналов", "Эмулятор",
+                            "Состояние ПУ", "Калибровки",       "Задания"};
+  ASSERT_EQ(pages->count(), 7);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(pages->tabText(i), captions[i]);
+  EXPECT_EQ(pages->currentWidget(), window_->TabSheet2);
+  EXPECT_TRUE(pages->isTabVisible(3));  // ShowEmulTab=1, applied by the settings load
+  // The settings page was filled from the loaded settings.
+  EXPECT_EQ(Find<QLineEdit>("EditDatabaseSize")->text(), "240");
+  EXPECT_EQ(Find<QLineEdit>("EditModBUS_PortName")->text(),
+            QString::fromStdString(plant_.PortPath(Line::kModbus)));
+  // Never polled: empty times, no errors; stopped: icon 0.
+  QTableWidget* grid = Find<QTableWidget>("StringGrid_state");
+  EXPECT_EQ(CellText(grid, 1, 0), " JUMO 1");
+  EXPECT_EQ(CellText(grid, 4, 0), "BK-003");
+  EXPECT_EQ(CellText(grid, 1, 1), "");
+  EXPECT_EQ(CellText(grid, 1, 2), "0");
+  EXPECT_EQ(window_->TrayIconIndexShown(), 0);
+  EXPECT_EQ(window_->TrayHint(), "Служба приема KALVIX.\nКонтроль остановлен.");
+}
+
+TEST_F(FormMainTest, StartPollShowTasksAndStop) {
+  StatusPage* status = window_->TabSheet2;
+  EXPECT_EQ(status->LabelThreadInfo->text(), "Остановлен");
+  EXPECT_TRUE(status->ButStart->isEnabled());
+  EXPECT_FALSE(status->ButStop->isEnabled());
+
+  Click("ButStart");
+  ASSERT_TRUE(Until([&] { return status->LabelThreadInfo->text() == "Активен"; }));
+  EXPECT_FALSE(status->ButStart->isEnabled());
+  EXPECT_TRUE(status->ButStop->isEnabled());
+
+  // The simulated devices answer: every module shows a good exchange.
+  QTableWidget* grid = status->StringGrid_state;
+  ASSERT_TRUE(Until([&] {
+    for (int row = 1; row <= 4; ++row) {
+      if (CellText(grid, row, 1).isEmpty()) return false;
+    }
+    return service_->control.CycleCounter.load() >= 3;
+  }, 20000));
+  EXPECT_EQ(CellText(grid, 1, 1).size(), 19);  // dd.mm.yyyy hh:nn:ss
+  EXPECT_NE(status->Label_jumo_cycle_count->text(), "0");
+  EXPECT_TRUE(Until([&] { return status->LabelCycleCounter->text().toInt() >= 3; }, 2000));
+  EXPECT_TRUE(status->LabelWorkTime->text().startsWith("00:00:"));
+  // The icon blinks with the cycles.
+  std::set<int> icons;
+  ASSERT_TRUE(Until([&] {
+    icons.insert(window_->TrayIconIndexShown());
+    return icons.count(1) && icons.count(2);
+  }, 10000));
+  EXPECT_EQ(window_->TrayHint(), "Служба приема KALVIX.\nПоток контроля активен.");
+
+  // A silent JUMO 2 is counted in its own row only.
+  plantsim::FaultSet silent;
+  silent.silent = true;
+  plant_.SetFault(plantsim::DeviceId::kJumo2, silent);
+  ASSERT_TRUE(Until([&] { return CellText(grid, 2, 2).toInt() >= 1; }, 15000));
+  EXPECT_EQ(CellText(grid, 1, 2), "0");
+  plant_.SetFault(plantsim::DeviceId::kJumo2, plantsim::FaultSet{});
+
+  // A task entered on its page reaches the JUMO as a write and the journal as a row.
+  window_->PageControl->setCurrentWidget(window_->TabSheetControl);
+  Type("Edit_PLSZ", "1,55");
+  Type("Edit_TNZ", "360");
+  Click("ButSetNewControl");
+  window_->TabSheetControl->Edit_PLSZ->clear();  // shown again once the task is applied
+  EXPECT_TRUE(Until([&] {
+    return Journaled("Новое задание: Плотность=" + FormatDisplay(1.55) +
+                     ", Нагрузка=360 | СЛУЖБА ПРИЕМА");
+  })) << ::testing::PrintToString(Journal());
+  const auto wrote = [&](const char* signal, double value) {
+    for (const auto& w : plant_.Writes()) {
+      if (w.signal == signal && std::abs(w.value - value) < 1e-6) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(Until([&] { return wrote("_PLSZ", 1.55) && wrote("_TNZ", 360); }, 15000))
+      << plant_.FormatWrites();
+  // The task page shows the applied task within ten cycles.
+  ASSERT_TRUE(Until([&] {
+    return window_->TabSheetControl->Edit_PLSZ->text() ==
+           QString::fromStdString(FormatFixed(1.55, 2));
+  }, 15000));
+  EXPECT_EQ(window_->TabSheetControl->Edit_TNZ->text(), "360");
+  EXPECT_EQ(window_->TabSheetControl->LabelControlTime->text().size(), 19);
+
+  Click("ButStop");
+  ASSERT_TRUE(Until([&] { return status->LabelThreadInfo->text() == "Остановлен"; }));
+  EXPECT_TRUE(status->ButStart->isEnabled());
+  EXPECT_FALSE(status->ButStop->isEnabled());
+  EXPECT_EQ(status->LabelWorkTime->text(), "");
+  EXPECT_EQ(window_->TrayIconIndexShown(), 0);
+}
+
+TEST_F(FormMainTest, OperatorNumbersAreChecked) {
+  // The task page: a letter in the density inserts nothing.
+  Type("Edit_PLSZ", "1.5x");
+  Type("Edit_TNZ", "300");
+  auto box = AnswerNextMessageBox(QMessageBox::Ok);
+  Click("ButSetNewControl");
+  ASSERT_TRUE(Until([&] { return box->answered; }));
+  EXPECT_EQ(box->text, "Правильно вводите числа.");
+  EXPECT_EQ(box->title, "Ошибка");
+  EXPECT_EQ(DbNumberOr(db_.Value("select count(*) from control_vector"), -1), 0);
+
+  // The settings page: a bad number changes nothing at all ...
+  const Settings before = service_->SettingsSnapshot();
+  Type("EditMySQL_login", "operator");
+  Type("EditAvLen", "abc");
+  box = AnswerNextMessageBox(QMessageBox::Ok);
+  Click("ButSet");
+  ASSERT_TRUE(Until([&] { return box->answered; }));
+  EXPECT_EQ(box->text, "Правильно вводите числа.");
+  EXPECT_EQ(service_->SettingsSnapshot(), before);
+
+  // ... and a good page is taken, the database size raised to 60.
+  Type("EditAvLen", "5");
+  Type("EditDatabaseSize", "30");
+  Type("Edit_VK_port_name", "  COM9 ");
+  Click("ButSet");
+  const Settings after = service_->SettingsSnapshot();
+  EXPECT_EQ(after.AverageLen, 5);
+  EXPECT_EQ(after.DatabaseSize, 60);
+  EXPECT_EQ(after.Login, "operator");
+  EXPECT_EQ(after.VK_PortName, "COM9");
+  EXPECT_EQ(Find<QLineEdit>("EditDatabaseSize")->text(), "60");
+}
+
+TEST_F(FormMainTest, EmulatedValuesReachThePlantStatePage) {
+  window_->PageControl->setCurrentWidget(window_->TabSheetEmul);
+  Click("CheckBoxEmulFlag");
+  EXPECT_TRUE(service_->control.JumoEmulFlag.load());
+  EXPECT_TRUE(service_->control.V120EmulFlag.load());
+  EXPECT_FALSE(Find<QCheckBox>("CheckBoxEmulJumo")->isChecked());  // the boxes stay apart
+
+  // 12.5 mA for the density meter, typed into its cell.
+  QTableWidget* grid = Find<QTableWidget>("StringGridEmulSet");
+  const int row = Slot("PLS") + 2;
+  ASSERT_EQ(CellText(grid, row, 0), "PLS");
+  grid->item(row, 1)->setText("12,5");
+  Click("ButSetNewEmulVal");
+  ASSERT_TRUE(Until([&] { return CellText(grid, 1, 1) != "00:00:00"; }, 2000));
+  EXPECT_EQ(CellText(grid, row, 1), QString::fromStdString(FormatFixed(12.5, 3)));
+
+  Click("ButStart");
+  // The switch's journal row waits in the queue until the control thread has connected.
+  EXPECT_TRUE(Until([&] { return Journaled("*** Включен эмулятор *** | СЛУЖБА ПРИЕМА"); }));
+  const TSignalSet& pls = service_->signals.Signals()[Slot("PLS")];
+  const QString expected = QString::fromStdString(FormatFixed(CalibrateValue(12.5, &pls.calibration), 3));
+  QTableWidget* values = Find<QTableWidget>("StringGridPAF");
+  ASSERT_TRUE(Until([&] { return CellText(values, row, 1) == expected; }, 20000))
+      << CellText(values, row, 1).toStdString() << " != " << expected.toStdString();
+  // Averaged values show the same once the average has filled.
+  Find<QRadioButton>("RadioButtonAvState")->click();
+  ASSERT_TRUE(Until([&] { return CellText(values, row, 1) == expected; }, 10000));
+
+  Click("CheckBoxEmulFlag");
+  EXPECT_FALSE(service_->control.JumoEmulFlag.load());
+  EXPECT_FALSE(service_->control.V120EmulFlag.load());
+}
+
+TEST_F(FormMainTest, CloseBoxHidingAndTheExitQuestion) {
+  window_->close();  // the close box
+  EXPECT_TRUE(window_->windowState() & Qt::WindowMinimized);
+  EXPECT_FALSE(window_->Ended());
+  window_->TrayIcon1Restore();
+  EXPECT_FALSE(window_->windowState() & Qt::WindowMinimized);
+
+  auto box = AnswerNextMessageBox(QMessageBox::No);
+  Click("ButClose");
+  ASSERT_TRUE(box->answered);
+  EXPECT_EQ(box->title, "Выход");
+  EXPECT_EQ(box->text, "Прекратить прием данных и завершить работу с программой?");
+  EXPECT_FALSE(window_->Ended());
+  EXPECT_FALSE(service_->db.closing.load());
+
+  box = AnswerNextMessageBox(QMessageBox::Yes);
+  Click("ButClose");
+  ASSERT_TRUE(box->answered);
+  EXPECT_TRUE(window_->Ended());
+  EXPECT_TRUE(service_->db.closing.load());
+  // The shutdown row is written before the connections close.
+  EXPECT_TRUE(Journaled("*** Завершение работы по команде оператора *** | NULL"))
+      << ::testing::PrintToString(Journal());
+  EXPECT_TRUE(fs::exists(dir_ / "kalvixsrv.ini"));
+}
+
+TEST_F(FormMainTest, SessionEndRunsTheShutdownSequence) {
+  Click("ButStart");
+  ASSERT_TRUE(Until([&] { return service_->control.CycleCounter.load() >= 1; }, 15000));
+  window_->RequestEnd();
+  EXPECT_TRUE(window_->Ended());
+  EXPECT_FALSE(service_->control.ControlActive.load());
+  EXPECT_TRUE(Journaled("...Завершение работы перед выгрузкой Windows... | NULL"))
+      << ::testing::PrintToString(Journal());
+}
+
+}  // namespace
+}  // namespace kalvix
