@@ -13,6 +13,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "app/profile_file.h"
 #include "persistence/db_connection.h"
@@ -68,12 +69,31 @@ class KalvixdTest : public ::testing::Test {
     plant_.Stop();
   }
 
-  void StartService() {
-    std::string program = std::string(KALVIX_BIN_DIR) + "/kalvixd";
-    std::string option = "--config";
-    std::string config = ini_.string();
-    char* argv[] = {program.data(), option.data(), config.data(), nullptr};
-    ASSERT_EQ(posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ), 0);
+  void StartService(const char* name = "kalvixd", std::vector<std::string> options = {}) {
+    std::vector<std::string> args = {std::string(KALVIX_BIN_DIR) + "/" + name, "--config",
+                                     ini_.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  }
+  // SIGTERM, then the exit status within 20 s (-1 when it did not end).
+  int Terminate() {
+    if (::kill(pid_, SIGTERM) != 0) return -1;
+    int status = 0;
+    if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 20s)) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string JournalTexts() {
+    DbResult journal;
+    if (!db_.Connect().ok() || !db_.Query("select MessageText from control_log", journal).ok()) {
+      return {};
+    }
+    std::string texts;
+    for (const auto& row : journal.rows) texts += DbToText(row[0]) + "\n";
+    return texts;
   }
   // The current state's moment and density, or nothing while the server is away.
   std::optional<std::pair<double, double>> State() {
@@ -114,16 +134,8 @@ TEST_F(KalvixdTest, RunsByItselfSurvivesADatabaseOutageAndEndsCleanly) {
       << "the current state moves again after the server returns\n" << TodaysLog();
 
   // SIGTERM: the end of the run is journaled and the settings are saved.
-  ASSERT_EQ(::kill(pid_, SIGTERM), 0);
-  int status = 0;
-  ASSERT_TRUE(WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 20s));
-  pid_ = -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  DbResult journal;
-  ASSERT_TRUE(db_.Connect().ok());
-  ASSERT_TRUE(db_.Query("select MessageText from control_log", journal).ok());
-  std::string texts;
-  for (const auto& row : journal.rows) texts += DbToText(row[0]) + "\n";
+  EXPECT_EQ(Terminate(), 0);
+  const std::string texts = JournalTexts();
   for (const char* expected : {"Программа контроля загружена.", ">>> Запуск потока управления. <<<",
                                "<<< Поток управления остановлен. >>>",
                                "...Завершение работы перед выгрузкой Windows..."}) {
@@ -136,6 +148,30 @@ TEST_F(KalvixdTest, RunsByItselfSurvivesADatabaseOutageAndEndsCleanly) {
   ASSERT_TRUE(saved.Load());
   EXPECT_EQ(saved.ReadString("MySQL", "Password", "").size(), 50u) << "written at the end";
   EXPECT_EQ(ReadAll(ini_).rfind("; written by the test\n", 0), 0u) << "comments kept";
+}
+
+// The window program runs the same service: on its own with AutoStart, and to the same end
+// on SIGTERM; with --headless it hands over to kalvixd before it shows any window.
+TEST_F(KalvixdTest, WindowProgramRunsTheSameServiceAndEndsOnSigterm) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  struct Case {
+    std::vector<std::string> options;
+    const char* runsAs;
+  };
+  const Case cases[] = {{{}, "kalvixsrv"}, {{"--headless"}, "kalvixd"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.runsAs);
+    ASSERT_NO_FATAL_FAILURE(StartService("kalvixsrv", c.options));
+    const double before = State() ? State()->first : 0;
+    ASSERT_TRUE(WaitFor([&] { auto s = State(); return s && s->first > before; }, 40s))
+        << TodaysLog();
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe").filename(), c.runsAs);
+    EXPECT_EQ(Terminate(), 0);
+    EXPECT_NE(JournalTexts().find("...Завершение работы перед выгрузкой Windows..."),
+              std::string::npos);
+    ASSERT_TRUE(db_.Connect().ok());
+    ASSERT_TRUE(db_.Execute("delete from control_log").ok());
+  }
 }
 
 }  // namespace

@@ -82,11 +82,6 @@ TFormMain::TFormMain(ServiceState& service, const LoadConfigTiming& timing, QWid
             if (reason == QSystemTrayIcon::DoubleClick) TrayIcon1Restore();
           });
   RefreshTray();
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    TrayIcon1->show();
-  } else {
-    PostEvent("Область уведомлений недоступна: окно сворачивается на панель задач.");
-  }
 
   // The creation handler: the log drain may start, the emulator page waits for the
   // settings, the program's start is logged.
@@ -94,6 +89,11 @@ TFormMain::TFormMain(ServiceState& service, const LoadConfigTiming& timing, QWid
   SetEmulatorPageVisible(false);
   SetBeepFunction(BeepOnWindowThread);
   PostEvent("--> Запуск программы <---");
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    TrayIcon1->show();
+  } else {
+    PostEvent("Область уведомлений недоступна: окно сворачивается на панель задач.");
+  }
 
   const auto timer = [this](const char* name, std::chrono::milliseconds interval,
                             std::function<void()> job) {
