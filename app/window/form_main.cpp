@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
+#include <QTabBar>
 #include <QMessageBox>
 #include <QThread>
 #include <QVBoxLayout>
@@ -140,7 +141,18 @@ void TFormMain::BuildPages() {
   PageControl->addTab(TabSheetCalibr, "Калибровки");
   PageControl->addTab(TabSheetControl, "Задания");
   PageControl->setCurrentWidget(TabSheet2);
-  PageControl->setUsesScrollButtons(true);
+  // Seven captions in the designed face need more than the window's width; a smaller face
+  // for the tabs alone keeps every caption in view without scrolling.
+  QFont tabFont = WindowFont();
+  tabFont.setPixelSize(11);
+  PageControl->tabBar()->setFont(tabFont);
+  PageControl->setStyleSheet(
+      "QTabBar::tab { padding: 4px 4px; margin-right: 1px; border: 1px solid #a8a8a8;"
+      " border-bottom: none; border-top-left-radius: 3px; border-top-right-radius: 3px;"
+      " background: #e4e4e4; }"
+      "QTabBar::tab:selected { background: #fafafa; }"
+      "QTabBar::tab:!selected { margin-top: 2px; }"
+      "QTabWidget::pane { border: 1px solid #a8a8a8; }");
 
   ButClose = new QPushButton("Закрыть", this);
   ButClose->setObjectName("ButClose");

@@ -1,6 +1,6 @@
 #include "app/window/task_page.h"
 
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QVBoxLayout>
@@ -24,17 +24,20 @@ TaskPage::TaskPage(ServiceState& service, QWidget* parent) : QWidget(parent), se
   ButSetNewControl->setObjectName("ButSetNewControl");
   connect(ButSetNewControl, &QPushButton::clicked, this, &TaskPage::ButSetNewControlClick);
 
-  auto* form = new QFormLayout;
-  form->setRowWrapPolicy(QFormLayout::WrapAllRows);
-  form->addRow("Время задания:", LabelControlTime);
-  form->addRow("Заданная плотность магнетитовой суспензии:", Edit_PLSZ);
-  form->addRow("Заданная нагрузка на фабрику, т/час:", Edit_TNZ);
-  auto* button = new QHBoxLayout;
-  button->addWidget(ButSetNewControl);
-  button->addStretch(1);
+  Edit_PLSZ->setFixedWidth(120);
+  Edit_TNZ->setFixedWidth(120);
+  auto* form = new QGridLayout;
+  form->setVerticalSpacing(10);
+  form->addWidget(new QLabel("Время задания:", this), 0, 0);
+  form->addWidget(LabelControlTime, 0, 1);
+  form->addWidget(new QLabel("Заданная плотность магнетитовой суспензии:", this), 1, 0);
+  form->addWidget(Edit_PLSZ, 1, 1);
+  form->addWidget(new QLabel("Заданная нагрузка на фабрику, т/час:", this), 2, 0);
+  form->addWidget(Edit_TNZ, 2, 1);
+  form->addWidget(ButSetNewControl, 3, 1, Qt::AlignLeft);
+  form->setColumnStretch(2, 1);
   auto* page = new QVBoxLayout(this);
   page->addLayout(form);
-  page->addLayout(button);
   page->addStretch(1);
 }
 
