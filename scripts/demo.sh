@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The demo: a private MariaDB server, the simulated plant on three pseudo-terminals and the
-# reception service (kalvixd) polling it. It shows the current state as the service writes
+# reception service polling it: with its window (kalvixsrv) when a display is present,
+# otherwise headless (kalvixd). It shows the current state as the service writes
 # it, places an operator task in control_vector half-way and shows it reaching the
 # controllers, then ends the service as systemd would (SIGTERM) and shows the journal.
 #
 #   scripts/demo.sh                  about 40 seconds
 #   KALVIX_DEMO_SECONDS=300 scripts/demo.sh
+#   KALVIX_DEMO_HEADLESS=1 scripts/demo.sh     kalvixd even on a desktop
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -15,7 +17,11 @@ RUN="$ROOT/.run/demo"
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j "$(nproc)" --target kalvixd kalvix-plantsim
+PROGRAM=kalvixd
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${KALVIX_DEMO_HEADLESS:-0}" != 1 ]; then
+  PROGRAM=kalvixsrv
+fi
+cmake --build build -j "$(nproc)" --target "$PROGRAM" kalvix-plantsim
 
 rm -rf "$RUN"
 mkdir -p "$RUN"
@@ -40,6 +46,7 @@ cat >"$INI" <<INI
 [main]
 AutoStart=1
 AverageLen=10
+ShowEmulTab=1
 [MySQL]
 Comp=$KALVIX_DB_SOCKET
 ServiceName=
@@ -54,8 +61,8 @@ PLANT_PID=$!
 for _ in $(seq 50); do [ -e "$RUN/jumo" ] && break; sleep 0.1; done
 cat "$RUN/plantsim.out"
 
-echo "== reception service: build/bin/kalvixd --config $INI"
-build/bin/kalvixd --config "$INI" &
+echo "== reception service: build/bin/$PROGRAM --config $INI"
+build/bin/"$PROGRAM" --config "$INI" &
 SERVICE_PID=$!
 
 half=$((SECONDS_TO_RUN / 2))
