@@ -1,6 +1,7 @@
 #include "acquisition/fly_average.h"
 
 #include <cmath>
+#include <string>
 
 #include "journal/event_log.h"
 
@@ -14,6 +15,10 @@ void TFlyAverage::SetSize(int32_t n) {
     // Reported as an event rather than a message box: the caller may be the control thread,
     // which must never wait for an operator.
     PostEvent("Нельзя устанавливать размер среднего менше чем 2.");
+    return;
+  }
+  if (n > kMaxSize) {
+    PostEvent("Нельзя устанавливать размер среднего больше чем " + std::to_string(kMaxSize) + ".");
     return;
   }
   size_ = n;

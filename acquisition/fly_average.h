@@ -14,12 +14,16 @@ namespace kalvix {
 class TFlyAverage {
  public:
   static constexpr int32_t kInitialSize = 10;
+  // About 2.7 hours of cycles. A length typed by mistake (2000000000) would otherwise ask
+  // for gigabytes for each of the 100 slots and end the process.
+  static constexpr int32_t kMaxSize = 10000;
 
   TFlyAverage();
 
   int32_t GetSize() const { return size_; }
   // The same size keeps the stored values; another size of at least 2 empties the buffer.
-  // A size below 2 is refused: the reason is posted as an event and nothing changes.
+  // A size below 2 or above kMaxSize is refused: the reason is posted as an event and
+  // nothing changes.
   void SetSize(int32_t n);
 
   double GetNewData() const { return newData_; }

@@ -53,12 +53,15 @@ TEST(FlyAverage, SizeChangesEmptyTheBufferAndBadSizesAreRefused) {
   EXPECT_EQ(avg.GetValCount(), 0);
   EXPECT_EQ(avg.GetSize(), 5);
   avg.Add(4);
-  for (int bad : {1, 0, -60}) avg.SetSize(bad);
+  for (int bad : {1, 0, -60, TFlyAverage::kMaxSize + 1, 2000000000}) avg.SetSize(bad);
   EXPECT_EQ(avg.GetSize(), 5);
   EXPECT_EQ(avg.GetValCount(), 1);
   const auto events = DrainEvents();
-  ASSERT_EQ(events.size(), 3u);
+  ASSERT_EQ(events.size(), 5u);
   EXPECT_EQ(events[0], "Нельзя устанавливать размер среднего менше чем 2.");
+  EXPECT_EQ(events[3], "Нельзя устанавливать размер среднего больше чем 10000.");
+  avg.SetSize(TFlyAverage::kMaxSize);
+  EXPECT_EQ(avg.GetSize(), TFlyAverage::kMaxSize);
 }
 
 TEST(FlyAverage, ReadIndexStaysInsideTheBuffer) {
