@@ -238,6 +238,86 @@ TEST_F(FormMainTest, OperatorNumbersAreChecked) {
   EXPECT_EQ(Find<QLineEdit>("EditDatabaseSize")->text(), "60");
 }
 
+// Every numeric field of the window with empty text, letters, a huge and a negative number:
+// refused with the message and no change, or taken without harm.
+TEST_F(FormMainTest, EveryNumericFieldWithBadInput) {
+  const char* settingsFields[] = {"EditAvLen", "EditDatabaseSize", "Edit_VK_port_speed",
+                                  "Edit_VK_device_num"};
+  const char* speedBoxes[] = {"ComboBoxModBUS_Speed", "ComboBoxV120_Speed"};
+  struct Input {
+    const char* text;
+    bool integer;  // taken by the settings page
+    bool number;   // taken by the task page and the emulator
+  };
+  const Input inputs[] = {{"", false, false},
+                          {"abc", false, false},
+                          {"99999999999999999999", false, true},
+                          {"-5", true, true},
+                          {"1e300", false, true}};
+  const auto apply = [&](const std::function<void()>& edit, bool refused) {
+    SettingsPage* page = window_->TabSheetSetup;
+    page->ShowSettings();
+    edit();
+    const Settings before = service_->SettingsSnapshot();
+    auto box = AnswerNextMessageBox(QMessageBox::Ok);
+    Click("ButSet");
+    Until([&] { return box->answered; }, refused ? 5000 : 300);
+    box->cancelled = true;
+    EXPECT_EQ(box->answered, refused);
+    if (refused) {
+      EXPECT_EQ(box->text, "Правильно вводите числа.");
+      EXPECT_EQ(service_->SettingsSnapshot(), before);
+    }
+  };
+  for (const Input& in : inputs) {
+    SCOPED_TRACE(std::string("input \"") + in.text + "\"");
+    for (const char* field : settingsFields) {
+      SCOPED_TRACE(field);
+      apply([&] { Find<QLineEdit>(field)->setText(in.text); }, !in.integer);
+    }
+    for (const char* field : speedBoxes) {
+      SCOPED_TRACE(field);
+      apply([&] { Find<QComboBox>(field)->setCurrentText(in.text); }, !in.integer);
+    }
+    // The task page: nothing is stored for a refused text.
+    for (int which = 0; which < 2 && !in.number; ++which) {
+      Type("Edit_PLSZ", which == 0 ? in.text : "1.5");
+      Type("Edit_TNZ", which == 1 ? in.text : "300");
+      auto box = AnswerNextMessageBox(QMessageBox::Ok);
+      Click("ButSetNewControl");
+      ASSERT_TRUE(Until([&] { return box->answered; }, 5000));
+      EXPECT_EQ(box->text, "Правильно вводите числа.");
+      EXPECT_EQ(DbNumberOr(db_.Value("select count(*) from control_vector"), -1), 0);
+    }
+    // The emulator: a refused cell leaves the time stamp alone.
+    window_->PageControl->setCurrentWidget(window_->TabSheetEmul);
+    QTableWidget* grid = Find<QTableWidget>("StringGridEmulSet");
+    const DateTime stamp = service_->signals.EmulatorValues.Stamp();
+    grid->item(2, 1)->setText(in.text);
+    auto box = AnswerNextMessageBox(QMessageBox::Ok);
+    Click("ButSetNewEmulVal");
+    Until([&] { return box->answered; }, in.number ? 300 : 5000);
+    box->cancelled = true;
+    EXPECT_EQ(box->answered, !in.number);
+    EXPECT_EQ(service_->signals.EmulatorValues.Stamp() != stamp, in.number);
+    window_->TabSheetEmul->FillGrid();
+  }
+  // A negative average length reached the settings; the averages refuse it and keep theirs.
+  window_->TabSheetSetup->ShowSettings();
+  Type("EditAvLen", "-5");
+  Click("ButSet");
+  ASSERT_EQ(service_->SettingsSnapshot().AverageLen, -5);
+  service_->signals.ResetAverages(service_->SettingsSnapshot().AverageLen);
+  EXPECT_EQ(service_->signals.Average(0)->GetSize(), 3);
+
+  // A huge task is stored and journaled as typed.
+  Type("Edit_PLSZ", "1e300");
+  Type("Edit_TNZ", "-5");
+  Click("ButSetNewControl");
+  EXPECT_EQ(DbNumberOr(db_.Value("select _PLSZ from control_vector"), 0), 1e300);
+  EXPECT_EQ(DbNumberOr(db_.Value("select _TNZ from control_vector"), 0), -5);
+}
+
 TEST_F(FormMainTest, EmulatedValuesReachThePlantStatePage) {
   window_->PageControl->setCurrentWidget(window_->TabSheetEmul);
   Click("CheckBoxEmulFlag");

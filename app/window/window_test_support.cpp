@@ -22,7 +22,8 @@ std::shared_ptr<MessageBoxSeen> AnswerNextMessageBox(QMessageBox::StandardButton
   auto* clock = new QElapsedTimer;
   clock->start();
   QObject::connect(timer, &QTimer::timeout, [timer, clock, seen, button] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    auto* box = seen->cancelled ? nullptr
+                                : qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box != nullptr) {
       seen->answered = true;
       seen->title = box->windowTitle();
@@ -33,7 +34,7 @@ std::shared_ptr<MessageBoxSeen> AnswerNextMessageBox(QMessageBox::StandardButton
         box->reject();
       }
     }
-    if (box != nullptr || clock->elapsed() > 10000) {
+    if (box != nullptr || seen->cancelled || clock->elapsed() > 10000) {
       timer->stop();
       timer->deleteLater();
       delete clock;

@@ -15,6 +15,7 @@ namespace kalvix {
 QApplication& TestApplication();
 
 struct MessageBoxSeen {
+  bool cancelled = false;  // set to stop waiting for a box that did not come
   bool answered = false;
   QString title;
   QString text;
