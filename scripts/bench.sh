@@ -47,7 +47,10 @@ targets=(kalvixd kalvix-plantsim bench_cycle_timing bench_device_latency bench_s
 wants modbus && targets+=(bench_modbus_master)
 wants sql && targets+=(bench_sql_throughput)
 # The window program, when the tree has it already.
-if cmake --build "$BUILD" --target help | grep -q '^kalvixsrv:'; then targets+=(kalvixsrv); fi
+# (grep -c, not -q: under pipefail a grep that stops reading early fails the pipeline.)
+if [ "$(cmake --build "$BUILD" --target help | grep -c '^kalvixsrv:')" -gt 0 ]; then
+  targets+=(kalvixsrv)
+fi
 cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
 BIN="$BUILD/bin"
 
@@ -182,7 +185,7 @@ if wants footprint || wants latency; then
 
   # The window program, beside it on a stack of its own, once it is a Qt program.
   window_pid=""
-  if ldd "$BIN/kalvixsrv" 2>/dev/null | grep -q 'libQt6Widgets'; then
+  if [ -x "$BIN/kalvixsrv" ] && [ "$(ldd "$BIN/kalvixsrv" | grep -c 'libQt6Widgets')" -gt 0 ]; then
     start_stack "$RUN/window"
     grow_plant_to_90 "$STACK_SOCKET" >/dev/null
     cp "$BIN/kalvixsrv" "$RUN/bin/kalvixsrv-bench"
