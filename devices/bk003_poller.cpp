@@ -37,8 +37,11 @@ BkPassOutcome Bk003Poller::RunPass() {
   counters.BkCycleCounter.fetch_add(1);
   if (!link_.IsOpen()) {
     OpenPort();
-    if (counters.BkFailCount.fetch_add(1) + 1 > kBkFailLimit) return BkPassOutcome::kGaveUp;
-    if (!link_.IsOpen()) return BkPassOutcome::kNoPort;
+    counters.BkFailCount.fetch_add(1);
+    if (!link_.IsOpen()) {
+      return ++failedReopenings_ > kBkFailLimit ? BkPassOutcome::kGaveUp : BkPassOutcome::kNoPort;
+    }
+    failedReopenings_ = 0;
   }
   requestTick_ = TickCount();
   BkReadings readings;

@@ -1,8 +1,10 @@
 // The BK-003 poller: it owns the belt weigher's port, opens it itself, asks the controller
 // for its readings about once a second and stores "G23", "TNK23" and "BKK23" in RawValues.
 // It keeps the time of the last good answer (ModuleLastOk entry "BK-003"), a pass counter
-// and a failure counter; when an attempt to reopen the port brings the failures above
-// kBkFailLimit it gives up and ends, and however it ends it releases the port.
+// and a failure counter; when more than kBkFailLimit attempts in a row to reopen the port
+// have failed it gives up and ends, and however it ends it releases the port. Only failed
+// reopenings in a row count toward giving up: counted over the whole run, a dozen short
+// answers at any time would have made the first lost line the poller's end.
 //
 // Failures: an open that fails is retried once per pass, each attempt counting one failure;
 // a failed request write and a short answer count one failure each; a failed read call
@@ -61,7 +63,7 @@ enum class BkPassOutcome {
   kWriteFailed,  // the request did not go out (the port is closed)
   kReadFailed,   // the read call failed (the port is closed)
   kShortAnswer,  // fewer than 14 bytes came
-  kGaveUp,       // more than kBkFailLimit failures when the port had to be reopened
+  kGaveUp,       // more than kBkFailLimit failed reopenings of the port in a row
 };
 
 class Bk003Poller {
@@ -95,6 +97,7 @@ class Bk003Poller {
   const Bk003PollerSettings settings_;
 
   Bk003Link link_;            // BkPort
+  int32_t failedReopenings_ = 0;  // in a row; an opened port resets it
   uint32_t requestTick_ = 0;  // when the last request went out, for the pacing wait
 };
 
