@@ -34,7 +34,10 @@ class ServiceTest : public DbTest {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     ini_ = dir_ / "kalvixsrv.ini";
-    hooks_.loadConfigTiming = {2, 10ms, 0ms, 200ms};
+    hooks_.loadConfigTiming.attempts = 2;
+    hooks_.loadConfigTiming.retryPause = 10ms;
+    hooks_.loadConfigTiming.settle = 0ms;
+    hooks_.loadConfigTiming.workersBound = 200ms;
     DrainEvents();
   }
   void TearDown() override {
