@@ -3,6 +3,7 @@
 // The process entry as in kalvixd (options, the single-copy test, the database service's
 // start and the StartTime wait), then the window, whose timers run everything else.
 // `kalvixsrv --headless` becomes kalvixd before any Qt object exists.
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
 
   // Before Qt starts its own threads, so they inherit the blocked signals.
   ShutdownSignals signals;
+  // A file that reaches the size limit (a full quota) fails its one write, as in kalvixd.
+  ::signal(SIGXFSZ, SIG_IGN);
   const WorkingPaths paths = ResolveWorkingPaths(cl.config);
   if (::chdir(paths.workDir.c_str()) != 0) {
     std::cerr << "kalvixsrv: cannot enter " << paths.workDir << "\n";
