@@ -69,7 +69,7 @@ SignalLayoutPage::SignalLayoutPage(ServiceState& service, QWidget* parent)
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->verticalHeader()->hide();
   grid_->SetRowHeight(grid_->fontMetrics().height() + 6);
-  grid_->SetColumnWidths({70, 150, 95, 60, 100, 130, 130, 95});
+  grid_->SetColumnWidths({70, 150, 115, 60, 100, 130, 130, 95});
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
