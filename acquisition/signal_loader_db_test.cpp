@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "persistence/sql_literal.h"
 #include "persistence/test_database.h"
@@ -19,10 +17,7 @@ class SignalLoaderTest : public DbTest {
     ASSERT_TRUE(work_.Connect().ok());
   }
   void LoadDefaultPlant() {
-    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
-    std::stringstream text;
-    text << in.rdbuf();
-    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+    db_.InstallDefaultPlant();
   }
   double Count(const std::string& sql) { return DbNumberOr(db_.Value(sql), -1); }
 

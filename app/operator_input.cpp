@@ -8,16 +8,16 @@
 namespace kalvix {
 namespace {
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
 std::string_view TrimBlanks(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return text;
 }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 bool ParseOperatorNumber(std::string_view text, double& value) {
   text = TrimBlanks(text);

@@ -16,6 +16,9 @@ bool ParseOperatorNumber(std::string_view text, double& value);
 // A whole number in the 32-bit signed range, optionally signed.
 bool ParseOperatorInteger(std::string_view text, int32_t& value);
 
+// The text without the blanks and tabs around it.
+std::string_view TrimBlanks(std::string_view text);
+
 }  // namespace kalvix
 
 #endif  // KALVIX_APP_OPERATOR_INPUT_H_

@@ -56,10 +56,7 @@ class ServiceTest : public DbTest {
     return *service_;
   }
   void LoadDefaultPlant() {
-    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
-    std::stringstream text;
-    text << in.rdbuf();
-    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+    db_.InstallDefaultPlant();
   }
   // Plays the window thread: runs its queue servers until `done` holds or `limit` passes.
   bool RunWindowUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "acquisition/control_thread.h"
@@ -26,10 +25,7 @@ class ServiceEndToEndTest : public DbTest {
   void SetUp() override {
     DbTest::SetUp();
     if (HasFatalFailure()) return;
-    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
-    std::stringstream text;
-    text << in.rdbuf();
-    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+    db_.InstallDefaultPlant();
 
     std::string error;
     ASSERT_TRUE(plant_.Start(&error)) << error;

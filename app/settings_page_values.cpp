@@ -6,16 +6,6 @@
 #include "app/operator_input.h"
 
 namespace kalvix {
-namespace {
-
-std::string TrimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
-
-}  // namespace
 
 void SettingsToPage(const Settings& settings, SettingsPageValues& page) {
   page.Comp = settings.Comp;
@@ -58,7 +48,7 @@ bool ApplySettingsPage(SettingsPageValues& page, Settings& settings) {
   settings.AverageLen = averageLen;
   settings.ModBUS_PortSpeed = modbusSpeed;
   settings.V120_PortSpeed = v120Speed;
-  settings.VK_PortName = TrimBlanks(page.VK_PortName);
+  settings.VK_PortName = std::string(TrimBlanks(page.VK_PortName));
   settings.VK_PortSpeed = vkSpeed;
   settings.VK_device_num = vkDevice;
   settings.AutoStart = page.AutoStart;

@@ -111,6 +111,12 @@ void ScratchDatabase::Create() {
   }
 }
 
+void ScratchDatabase::InstallDefaultPlant() {
+  const std::string plant = ReadFile(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
+  ASSERT_FALSE(plant.empty()) << "db/default_plant.sql not found under " << KALVIX_SOURCE_DIR;
+  for (const std::string& sql : SplitSqlScript(plant)) Exec(sql);
+}
+
 ConnectionParams ScratchDatabase::Params() const {
   ConnectionParams params;
   params.Set("HostName", server_.socketPath);

@@ -46,6 +46,8 @@ class ScratchDatabase {
 
   // Creates the database and loads db/schema.sql into it. Gtest failures on error.
   void Create();
+  // Loads db/default_plant.sql: the 27 signals, their calibrations and the constants.
+  void InstallDefaultPlant();
 
   const std::string& Name() const { return name_; }
   const TestServer& Server() const { return server_; }

@@ -11,7 +11,6 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "acquisition/calibration.h"
 #include "acquisition/control_thread.h"
@@ -35,10 +34,7 @@ class EditorsTest : public DbTest {
     TestApplication();
     DbTest::SetUp();
     if (HasFatalFailure()) return;
-    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
-    std::stringstream plant;
-    plant << in.rdbuf();
-    for (const std::string& sql : SplitSqlScript(plant.str())) db_.Exec(sql);
+    db_.InstallDefaultPlant();
 
     dir_ = fs::temp_directory_path() /
            ("kalvix_editors_" + std::to_string(::getpid()) + "_" +

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "acquisition/calibration.h"
 #include "app/display_format.h"
@@ -36,10 +35,7 @@ class FormMainTest : public DbTest {
     TestApplication();
     DbTest::SetUp();
     if (HasFatalFailure()) return;
-    std::ifstream in(std::string(KALVIX_SOURCE_DIR) + "/db/default_plant.sql");
-    std::stringstream text;
-    text << in.rdbuf();
-    for (const std::string& sql : SplitSqlScript(text.str())) db_.Exec(sql);
+    db_.InstallDefaultPlant();
 
     std::string error;
     ASSERT_TRUE(plant_.Start(&error)) << error;
