@@ -54,11 +54,8 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   // every server here, so it is only kept and written back.
 
   for (int attempt = 0; attempt < timing.attempts && !s.db.user.Connected(); ++attempt) {
-    const DbStatus status = s.db.user.Connect();
-    if (status.ok()) {
-      SQLConnectionUserAfterConnect(s);
-      break;
-    }
+    const DbStatus status = s.db.user.Connect();  // runs the after-connect task
+    if (status.ok()) break;
     Beep();
     if (attempt == 0) PostEvent("*** MySQL: " + status.Describe() + " ***");
     Pause(timing, timing.retryPause);

@@ -11,6 +11,8 @@
 
 #include "app/config_file.h"
 #include "app/load_config.h"
+#include "app/operator_task.h"
+#include "acquisition/signal_loader.h"
 #include "app/process_entry.h"
 #include "app/service_jobs.h"
 #include "acquisition/control_thread.h"
@@ -168,6 +170,44 @@ TEST_F(ServiceTest, ShutdownWritesTheLastJournalRowsAndTheSettings) {
   text << log.rdbuf();
   EXPECT_NE(text.str().find("--> Завершение работы перед выгрузкой Windows <---"), std::string::npos)
       << "the last events reach the log file";
+}
+
+// The server ends the window thread's session after a quiet time (wait_timeout, 8 hours by
+// default; a server restart does the same): "Старт", the task page, the reload of the signal
+// set and the editors all work again at once, on a new session.
+TEST_F(ServiceTest, UserConnectionEndedByTheServerServesEveryCallerAgain) {
+  LoadDefaultPlant();
+  const std::string missing = (dir_ / "ttyNONE").string();
+  ServiceState& s = Service(db_.Server().socketPath, "[main]\nModBUS_PortName=" + missing + "\n");
+  LoadConfig(s, hooks_.loadConfigTiming);
+  ASSERT_TRUE(s.db.user.Connected());
+  struct Case {
+    const char* caller;
+    std::function<bool()> run;
+  };
+  const Case cases[] = {
+      {"start check",
+       [&] {
+         const bool started = StartControl(s);
+         // The thread ends by itself at its missing port.
+         RunWindowUntil([&] { return s.workers.Running() == 0; }, 10s);
+         return started;
+       }},
+      {"task page", [&] { return EnterOperatorTask(s, "1.5", "300").kind == OperatorTaskResult::kStored; }},
+      {"signal set reload", [&] { return LoadSignalSet(s.db.user, s.signals).ok(); }},
+      {"editor", [&] {
+         DbResult rows;
+         return s.db.user.Query("select * from kalibr", rows).ok() && !rows.rows.empty();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.caller);
+    ASSERT_TRUE(s.db.user.Execute("set session wait_timeout = 1").ok());
+    std::this_thread::sleep_for(DbConnection::kIdleProbe + 500ms);
+    EXPECT_TRUE(c.run());
+    EXPECT_TRUE(s.db.user.Connected());
+  }
+  EXPECT_EQ(db_.Value("select count(*) from control_vector"), DbValue{int64_t{1}});
 }
 
 TEST_F(ServiceTest, ControlThreadEndsWhenItsPortCannotBeOpened) {

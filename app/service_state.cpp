@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "app/load_config.h"
+
 namespace kalvix {
 
 ServiceState::ServiceState(WorkingPaths workingPaths)
@@ -12,6 +14,8 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
       ModbusLink(paths.workDir) {
   log.EnsureLogDir();
   setpoints.LastTaskTime = ProgramStartTime;
+  // After every session the user connection opens, at start or after a lost one.
+  db.user.SetAfterConnect([this] { SQLConnectionUserAfterConnect(*this); });
 }
 
 ServiceState::~ServiceState() {

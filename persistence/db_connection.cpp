@@ -8,10 +8,15 @@
 #include <charconv>
 #include <memory>
 
+#include "journal/event_log.h"
 #include "persistence/sql_literal.h"
 
 namespace kalvix {
 namespace {
+
+constexpr const char* kDropNoBackslashEscapes =
+    "SET SESSION sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@SESSION.sql_mode, ','), "
+    "',NO_BACKSLASH_ESCAPES,', ','))";
 
 // mysql_library_init is not thread-safe; mysql_init would call it lazily from whichever
 // thread connects first, so it runs once here instead.
@@ -148,9 +153,46 @@ void SetConnectionParam(DbConnection& connection, std::string_view name, std::st
 }
 
 DbStatus DbConnection::Connect() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (handle_ != nullptr) return DbStatus::Ok();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handle_ != nullptr) return DbStatus::Ok();
+    DbStatus status = OpenLocked();
+    if (!status.ok()) return status;
+    wanted_ = true;
+  }
+  if (afterConnect_) afterConnect_();
+  return DbStatus::Ok();
+}
 
+void DbConnection::Disconnect() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wanted_ = false;
+  CloseLocked();
+}
+
+DbStatus DbConnection::EnsureSession() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handle_ != nullptr && std::chrono::steady_clock::now() - lastUse_ >= kIdleProbe) {
+      // The server may have ended an idle session (wait_timeout) or restarted meanwhile;
+      // a ping finds out before a statement is spent on it.
+      if (mysql_ping(handle_) != 0) {
+        FailLocked();
+      } else {
+        lastUse_ = std::chrono::steady_clock::now();
+      }
+    }
+    if (handle_ != nullptr) return DbStatus::Ok();
+    if (!wanted_) return DbStatus::Error(DbErrorKind::kNotConnected, 0, "not connected");
+    DbStatus status = OpenLocked();
+    if (!status.ok()) return status;
+  }
+  PostEvent("=== Соединение с MySQL сервером восстановлено ===");
+  if (afterConnect_) afterConnect_();
+  return DbStatus::Ok();
+}
+
+DbStatus DbConnection::OpenLocked() {
   DbEndpoint endpoint;
   const std::string hostName = params_.Value("HostName");
   if (!ParseHostName(hostName, endpoint)) {
@@ -191,14 +233,20 @@ DbStatus DbConnection::Connect() {
     mysql_close(handle);
     return status;
   }
+  // Under NO_BACKSLASH_ESCAPES a backslash is an ordinary character, and SqlText's \' would
+  // end the literal early: a text from another program could then break or extend a
+  // statement. The session drops that one mode and keeps the rest of the site's sql_mode.
+  if ((handle->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0 &&
+      mysql_query(handle, kDropNoBackslashEscapes) != 0) {
+    DbStatus status = DbStatus::Error(DbErrorKind::kRejected, mysql_errno(handle),
+                                      std::string("sql_mode: ") + mysql_error(handle));
+    mysql_close(handle);
+    return status;
+  }
   handle_ = handle;
+  lastUse_ = std::chrono::steady_clock::now();
   connected_.store(true, std::memory_order_release);
   return DbStatus::Ok();
-}
-
-void DbConnection::Disconnect() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  CloseLocked();
 }
 
 void DbConnection::CloseLocked() {
@@ -223,11 +271,13 @@ DbStatus DbConnection::RunLocked(std::string_view sql) {
   if (handle_ == nullptr) {
     return DbStatus::Error(DbErrorKind::kNotConnected, 0, "not connected");
   }
+  lastUse_ = std::chrono::steady_clock::now();
   if (mysql_real_query(handle_, sql.data(), sql.size()) != 0) return FailLocked();
   return DbStatus::Ok();
 }
 
 DbStatus DbConnection::Execute(std::string_view sql) {
+  if (DbStatus session = EnsureSession(); !session.ok()) return session;
   std::lock_guard<std::mutex> lock(mutex_);
   DbStatus status = RunLocked(sql);
   if (!status.ok()) return status;
@@ -240,6 +290,7 @@ DbStatus DbConnection::Execute(std::string_view sql) {
 }
 
 DbStatus DbConnection::Query(std::string_view sql, DbResult& out) {
+  if (DbStatus session = EnsureSession(); !session.ok()) return session;
   std::lock_guard<std::mutex> lock(mutex_);
   DbStatus status = RunLocked(sql);
   if (!status.ok()) return status;
@@ -266,6 +317,7 @@ DbStatus DbConnection::Query(std::string_view sql, DbResult& out) {
 }
 
 DbStatus DbConnection::QueryValue(std::string_view sql, std::string_view column, DbValue& value) {
+  if (DbStatus session = EnsureSession(); !session.ok()) return session;
   std::lock_guard<std::mutex> lock(mutex_);
   DbStatus status = RunLocked(sql);
   if (!status.ok()) return status;

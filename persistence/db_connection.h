@@ -8,16 +8,28 @@
 //
 // A call that fails because the connection is gone (client errors 2002, 2003, 2006, 2013,
 // 2055, or the server ending the session on shutdown or KILL) closes the handle and marks the
-// connection down; Connected() is false until the next Connect(). The client library's own
-// automatic reconnection stays off, so the owner always knows when the session changed.
+// connection down; Connected() is false until the connection opens again. The client
+// library's own automatic reconnection stays off, so the owner always knows when the session
+// changed.
 //
-// The session uses utf8mb4. Connecting gives up after kConnectTimeoutSeconds, and a
-// statement whose answer does not come within kReadTimeoutSeconds counts as a lost
-// connection, so a server that vanishes cannot hang the window thread.
+// A connection opened by Connect() stays wanted until Disconnect(): the next call after a
+// lost session opens a new one first (and says so in the log), so a server restart or the
+// server's idle time-out (wait_timeout, 8 hours by default) costs at most the one call that
+// met the loss. A session idle for kIdleProbe or more is probed with a ping before
+// the call, so an idle time-out costs no call at all. The after-connect task runs after
+// every session opened, by Connect() or on a later call.
+//
+// The session uses utf8mb4 and never NO_BACKSLASH_ESCAPES, whatever the server's sql_mode
+// says: every text reaches SQL through SqlText, which escapes with backslashes. Connecting
+// gives up after kConnectTimeoutSeconds, and a statement whose answer does not come within
+// kReadTimeoutSeconds counts as a lost connection, so a server that vanishes cannot hang the
+// window thread.
 #ifndef KALVIX_PERSISTENCE_DB_CONNECTION_H_
 #define KALVIX_PERSISTENCE_DB_CONNECTION_H_
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,6 +49,7 @@ class DbConnection {
   static constexpr unsigned kConnectTimeoutSeconds = 5;
   static constexpr unsigned kReadTimeoutSeconds = 30;
   static constexpr unsigned kWriteTimeoutSeconds = 30;
+  static constexpr std::chrono::seconds kIdleProbe{3};
 
   DbConnection();
   ~DbConnection();  // disconnects
@@ -47,8 +60,13 @@ class DbConnection {
   ConnectionParams Params() const;
   void SetParams(const ConnectionParams& params);
 
+  // Runs after every new session, on the thread that opened it, with no lock held; it may
+  // use the connection. Set it before the connection is shared with other threads.
+  void SetAfterConnect(std::function<void()> task) { afterConnect_ = std::move(task); }
+
   // Opens the session from the parameter list. Ok at once when already connected.
   DbStatus Connect();
+  // Closes the session; later calls fail with kNotConnected until the next Connect().
   void Disconnect();
   bool Connected() const { return connected_.load(std::memory_order_acquire); }
 
@@ -69,14 +87,24 @@ class DbConnection {
   unsigned long SessionId();
 
  private:
-  // Both run with mutex_ held.
+  // A live session for the next call: a wanted connection whose session was lost, or that
+  // does not answer a ping after being idle, is opened again. Runs the after-connect task
+  // when it opened one. Takes mutex_ itself.
+  DbStatus EnsureSession();
+
+  // These run with mutex_ held.
+  DbStatus OpenLocked();
   void CloseLocked();
   DbStatus FailLocked();  // the status of the handle's last error; closes it when lost
   DbStatus RunLocked(std::string_view sql);
 
+  std::function<void()> afterConnect_;  // constant once the connection is shared
+
   mutable std::mutex mutex_;
   ConnectionParams params_;     // guarded by mutex_
   st_mysql* handle_ = nullptr;  // guarded by mutex_; owned, closed by CloseLocked
+  bool wanted_ = false;         // guarded by mutex_; between Connect() and Disconnect()
+  std::chrono::steady_clock::time_point lastUse_;  // guarded by mutex_
   std::atomic<bool> connected_{false};
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "persistence/test_database.h"
 
@@ -67,7 +68,12 @@ TEST_F(DbConnectionTest, ExecuteReadsAwayAResultSet) {
   EXPECT_EQ(value, DbValue{int64_t{2}});
 }
 
-TEST_F(DbConnectionTest, KilledSessionIsMarkedDownAndReconnects) {
+// A lost session is marked down at once; the next call opens a new one (saying so) and runs
+// on it, and the after-connect task runs for every session. Disconnect() ends that.
+TEST_F(DbConnectionTest, LostSessionIsReopenedByTheNextCall) {
+  int afterConnect = 0;
+  work_.SetAfterConnect([&] { ++afterConnect; });
+  ASSERT_TRUE(work_.Execute("select 1").ok());  // recently used: no ping before the next call
   const unsigned long id = work_.SessionId();
   ASSERT_NE(id, 0u);
   db_.Exec("kill connection " + std::to_string(id));
@@ -75,11 +81,32 @@ TEST_F(DbConnectionTest, KilledSessionIsMarkedDownAndReconnects) {
   EXPECT_EQ(status.kind, DbErrorKind::kConnectionLost) << status.Describe();
   EXPECT_TRUE(status.ConnectionDown());
   EXPECT_FALSE(work_.Connected());
-  EXPECT_EQ(work_.Execute("select 1").kind, DbErrorKind::kNotConnected);
+  DrainEvents();
 
-  ASSERT_TRUE(work_.Connect().ok());
-  EXPECT_NE(work_.SessionId(), id);
   EXPECT_TRUE(work_.Execute("insert into setup values ('A', 1, '')").ok());
+  EXPECT_TRUE(work_.Connected());
+  EXPECT_NE(work_.SessionId(), id);
+  EXPECT_EQ(afterConnect, 1);
+  EXPECT_EQ(DrainEvents(),
+            std::vector<std::string>{"=== Соединение с MySQL сервером восстановлено ==="});
+
+  work_.Disconnect();
+  EXPECT_EQ(work_.Execute("select 1").kind, DbErrorKind::kNotConnected);
+  ASSERT_TRUE(work_.Connect().ok());
+  EXPECT_EQ(afterConnect, 2);
+}
+
+// The server ends a session that stays idle longer than its wait_timeout (8 hours by
+// default). The next call finds that out with a ping and runs on a new session: nothing fails.
+TEST_F(DbConnectionTest, SessionEndedForIdlenessIsReopenedBeforeTheCall) {
+  ASSERT_TRUE(work_.Execute("set session wait_timeout = 1").ok());
+  const unsigned long id = work_.SessionId();
+  std::this_thread::sleep_for(DbConnection::kIdleProbe + std::chrono::milliseconds(500));
+  DbValue value;
+  const DbStatus status = work_.QueryValue("select 5 as Rez", "Rez", value);
+  EXPECT_TRUE(status.ok()) << status.Describe();
+  EXPECT_EQ(value, DbValue{int64_t{5}});
+  EXPECT_NE(work_.SessionId(), id);
 }
 
 // The statement that kills its own session is the case of a statement under which the
