@@ -86,10 +86,10 @@ DbStatus Seed(DbConnection& user, std::vector<TSignalSet>& signals) {
   signals = SeedLayout(names);
   for (const TSignalSet& s : signals) {
     const std::string sql = "insert into `signal`\r\nVALUES(    " + SqlText(s.BusName) + ", " +
-                            SqlText(s.SignalName) + ", " + std::to_string(s.DevNum) + ", " +
+                            SqlString(s.SignalName) + ", " + std::to_string(s.DevNum) + ", " +
                             std::to_string(s.Addr) + ", " + std::to_string(s.Kind) + ", " +
                             (s.InverseBytes ? "1" : "0") + ", " + (s.InverseWords ? "1" : "0") +
-                            ", " + (s.Direction.empty() ? "''" : SqlText(s.Direction)) + ")";
+                            ", " + SqlString(s.Direction) + ")";
     status = user.Execute(sql);
     if (!status.ok()) return status;
   }
@@ -97,7 +97,9 @@ DbStatus Seed(DbConnection& user, std::vector<TSignalSet>& signals) {
 }
 
 DbStatus LoadCalibration(DbConnection& user, TSignalSet& s) {
-  const std::string where = " WHERE SignalName=" + SqlText(s.SignalName) + " ";
+  // An empty name is a name like any other here: as NULL it would match no point and could
+  // not be stored.
+  const std::string where = " WHERE SignalName=" + SqlString(s.SignalName) + " ";
   int64_t count = 0;
   DbStatus status = Count(user, "select count(*) Rez from kalibr" + where, count);
   if (!status.ok()) return status;
@@ -125,7 +127,7 @@ DbStatus LoadCalibration(DbConnection& user, TSignalSet& s) {
   table.AVal[1] = table.FVal[1] = 100.0;
   for (int j = 0; j < 2; ++j) {
     status = user.Execute("insert into kalibr\r\n(SignalName, AVal, FVal)\r\nVALUES (" +
-                          SqlText(s.SignalName) + ", " + SqlFloat(table.AVal[j]) + ", " +
+                          SqlString(s.SignalName) + ", " + SqlFloat(table.AVal[j]) + ", " +
                           SqlFloat(table.FVal[j]) + ")");
     if (!status.ok()) return status;
   }
@@ -185,14 +187,13 @@ DbStatus LoadSignalSet(DbConnection& user, SignalSet& set) {
   }
   std::vector<TSignalSet> signals;
   status = count >= 1 ? LoadTable(user, count, signals) : Seed(user, signals);
-  if (status.ok()) {
-    for (TSignalSet& s : signals) {
-      status = LoadCalibration(user, s);
-      if (!status.ok()) break;
-    }
+  if (!status.ok()) return status;
+  for (TSignalSet& s : signals) {
+    status = LoadCalibration(user, s);
+    // A set replaced half-loaded would convert every later signal through no points, that
+    // is to 0; the set in use stays as it is and the caller reports the error.
+    if (!status.ok()) return status;
   }
-  // Replace even after a calibration error, as a load that stops half-way would: the
-  // signals already have their places, and the caller reports the error.
   set.Replace(std::move(signals));
   return status;
 }

@@ -19,8 +19,8 @@ namespace kalvix {
 // longer list in `kalibr` is cut to the 511 lowest points (and said so in the log).
 inline constexpr int kMaxLoadedCalibrationPoints = kMaxCalibrationPoints - 1;
 
-// Loads or seeds the set. On a database error it returns the error, with the set as far as
-// it got (the caller reports it); more than 100 signals post "### Слишком много сигналов ###"
+// Loads or seeds the set. On a database error it returns the error and leaves the set as it
+// was (the caller reports it); more than 100 signals post "### Слишком много сигналов ###"
 // and leave the set as it was (that is no database error).
 DbStatus LoadSignalSet(DbConnection& user, SignalSet& set);
 

@@ -1,8 +1,6 @@
-#include "acquisition/signal_loader.h"
-
 #include <gtest/gtest.h>
 
-
+#include "acquisition/signal_loader.h"
 #include "persistence/sql_literal.h"
 #include "persistence/test_database.h"
 
@@ -16,9 +14,7 @@ class SignalLoaderTest : public DbTest {
     if (HasFatalFailure()) return;
     ASSERT_TRUE(work_.Connect().ok());
   }
-  void LoadDefaultPlant() {
-    db_.InstallDefaultPlant();
-  }
+  void LoadDefaultPlant() { db_.InstallDefaultPlant(); }
   double Count(const std::string& sql) { return DbNumberOr(db_.Value(sql), -1); }
 
   SignalSet set_;
@@ -95,7 +91,8 @@ TEST_F(SignalLoaderTest, CalibrationPointsAscendAndOverlongTablesAreCut) {
   db_.Exec("insert into `signal` values ('JUMO', 'Y', 1, 71, 1, 1, 1, 'READ')");
   db_.Exec("insert into kalibr values ('X', 20, 150), ('X', 0, 0), ('X', 10, 100)");
   std::string many = "insert into kalibr values ('Y', 0, 0)";
-  for (int i = 1; i < 600; ++i) many += ", ('Y', " + std::to_string(i) + ", " + std::to_string(2 * i) + ")";
+  for (int i = 1; i < 600; ++i)
+    many += ", ('Y', " + std::to_string(i) + ", " + std::to_string(2 * i) + ")";
   db_.Exec(many);
   DrainEvents();
   ASSERT_TRUE(LoadSignalSet(work_, set_).ok());
@@ -142,12 +139,28 @@ TEST_F(SignalLoaderTest, OddNamesAndValuesAreHandledSafely) {
   EXPECT_EQ(Count("select count(*) from kalibr"), 8) << "kalibr is still there, with every row";
 }
 
+// An empty name is a name like any other in the statements: its points are counted and
+// stored under '', and the load goes on to the signals after it (PLS here).
+TEST_F(SignalLoaderTest, EmptySignalNameGetsItsPointsAndLoadsTheRest) {
+  LoadDefaultPlant();
+  db_.Exec("insert into `signal` values ('JUMO', '', 1, 99, 1, 1, 1, 'READ')");
+  const DbStatus status = LoadSignalSet(work_, set_);
+  ASSERT_TRUE(status.ok()) << status.Describe();
+  ASSERT_EQ(set_.SignalCount(), 28);
+  EXPECT_EQ(Count("select count(*) from kalibr where SignalName=''"), 2);
+  const TSignalSet& pls = set_.Signals()[static_cast<size_t>(set_.SignalIndex("PLS"))];
+  ASSERT_EQ(pls.calibration.PointCount, 5);
+  EXPECT_DOUBLE_EQ(CalibrateValue(12, &pls.calibration), 1.585);
+}
+
 TEST_F(SignalLoaderTest, MissingTableIsReturnedAsAnError) {
   db_.Exec("drop table kalibr");
   db_.Exec("insert into `signal` values ('V120', 'A', 1, 100, 0, 0, 0, 'READ')");
+  set_.Replace({TSignalSet{}});
   const DbStatus status = LoadSignalSet(work_, set_);
   EXPECT_FALSE(status.ok());
   EXPECT_EQ(status.code, 1146u) << status.Describe();
+  EXPECT_EQ(set_.SignalCount(), 1) << "a half-loaded set never replaces the one in use";
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ std::string SqlText(std::string_view s) {
   return out;
 }
 
+std::string SqlString(std::string_view s) { return s.empty() ? "''" : SqlText(s); }
+
 std::string SqlIdentifier(std::string_view name) {
   std::string out;
   out.reserve(name.size() + 2);

@@ -17,6 +17,10 @@ std::string SqlFloat(double x);
 // so that it cannot cut the statement short. The empty text gives NULL without quotes.
 std::string SqlText(std::string_view s);
 
+// As SqlText, but the empty text is the empty literal '': for a key such as a signal name,
+// where NULL would match no row and be refused by a NOT NULL column.
+std::string SqlString(std::string_view s);
+
 // name as a quoted identifier: `name`, with every backtick inside doubled.
 std::string SqlIdentifier(std::string_view name);
 

@@ -141,7 +141,7 @@ void CalibrationPage::TabSheetCalibrShow() {
 void CalibrationPage::ComboBoxSignalNameChange() {
   model_->Close();
   const std::string name = comboBoxSignalName_->currentText().toStdString();
-  model_->Open("select * from kalibr where SignalName=" + SqlText(name) + " order by AVal");
+  model_->Open("select * from kalibr where SignalName=" + SqlString(name) + " order by AVal");
 }
 
 void CalibrationPage::ButAddRecordClick() {
