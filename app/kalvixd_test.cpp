@@ -45,6 +45,36 @@ std::string ReadAll(const fs::path& path) {
   return s.str();
 }
 
+// The process entry waits StartTime seconds for the database server before the service
+// exists, however long that is (a wait of over a minute once ended at the minute), and SIGTERM
+// still ends the wait at once.
+TEST(KalvixdEntry, StartTimeBeyondAMinuteIsWaitedOutAndSigtermEndsIt) {
+  char pattern[] = "/tmp/kalvix-entry-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path dir = pattern;
+  std::ofstream(dir / "kalvixsrv.ini") << "[MySQL]\nServiceName=\nStartTime=75\n";
+  std::string program = std::string(KALVIX_BIN_DIR) + "/kalvixd";
+  std::string option = "--config";
+  std::string config = (dir / "kalvixsrv.ini").string();
+  char* argv[] = {program.data(), option.data(), config.data(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
+  std::this_thread::sleep_for(62s);
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "still waiting after a minute";
+  EXPECT_FALSE(fs::exists(dir / "LOG")) << "the service has not been created yet";
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  const bool ended = WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 3s);
+  EXPECT_TRUE(ended);
+  if (ended) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  } else {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  fs::remove_all(dir);
+}
+
 class KalvixdTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -33,19 +33,29 @@ ShutdownSignals::~ShutdownSignals() {
 
 int ShutdownSignals::WaitUntil(std::chrono::steady_clock::time_point deadline) {
   using namespace std::chrono;
-  const auto now = steady_clock::now();
-  const long long ms =
-      deadline <= now ? 0 : duration_cast<milliseconds>(deadline - now + microseconds(999)).count();
-  if (fd_ < 0) {
-    std::this_thread::sleep_for(milliseconds(ms));
-    return 0;
+  // poll() takes an int of milliseconds: a long wait (StartTime may be any number of
+  // seconds) runs in parts of at most a minute, each toward the same deadline.
+  constexpr long long kLongestPollMs = 60000;
+  for (;;) {
+    const auto now = steady_clock::now();
+    const long long ms =
+        deadline <= now ? 0
+                        : duration_cast<milliseconds>(deadline - now + microseconds(999)).count();
+    const int timeout = static_cast<int>(std::min(ms, kLongestPollMs));
+    if (fd_ < 0) {
+      std::this_thread::sleep_for(milliseconds(timeout));
+    } else {
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, timeout);
+      if (ready > 0) {
+        signalfd_siginfo info{};
+        if (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+          return static_cast<int>(info.ssi_signo);
+        }
+      }
+    }
+    if (ms <= kLongestPollMs) return 0;
   }
-  pollfd p{fd_, POLLIN, 0};
-  const int timeout = static_cast<int>(std::min<long long>(ms, 60000));
-  if (::poll(&p, 1, timeout) <= 0) return 0;
-  signalfd_siginfo info{};
-  if (::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
-  return static_cast<int>(info.ssi_signo);
 }
 
 }  // namespace kalvix
