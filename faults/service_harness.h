@@ -56,7 +56,8 @@ class ServiceHarness : public ::testing::Test {
   // Points the line's link at `plant`'s pseudo-terminal.
   void PointLine(plantsim::Line line, plantsim::PlantSimulator& plant);
 
-  // Starts kalvixd --config <ini>; fileSizeLimit > 0 sets RLIMIT_FSIZE for it.
+  // Starts the suite's copy of kalvixd --config <ini>; fileSizeLimit > 0 sets RLIMIT_FSIZE
+  // for it.
   void StartService(long fileSizeLimit = 0);
   bool ServiceAlive();
   // SIGTERM, then waits up to `bound`; the exit status, or nothing when it did not end (it
@@ -80,6 +81,7 @@ class ServiceHarness : public ::testing::Test {
   int MissingHistoryMinutes();
 
   static inline std::unique_ptr<PrivateServer> server_;
+  static inline fs::path program_;  // the suite's own copy of kalvixd
   plantsim::PlantSimulator plant_;
   fs::path dir_;
   fs::path ini_;
