@@ -46,17 +46,33 @@ class InstanceCountTest : public ::testing::Test {
   std::vector<pid_t> children_;
 };
 
+// A process table of the test's own (the shape of /proc: a folder per process id holding the
+// link exe), so copies of the service that other suites run at the same time on this machine
+// do not enter the count.
 TEST_F(InstanceCountTest, CopiesAreFoundByFileNameInAnyFolderAndCase) {
-  Run(dir_ / "a" / "kalvixsrv");
-  Run(dir_ / "b" / "KALVIXSRV");
-  Run(dir_ / "b" / "kalvixd");
-  Run(dir_ / "a" / "kalvixsrv2");
+  const fs::path proc = dir_ / "proc";
+  int pid = 100;
+  for (const fs::path& exe : {dir_ / "a" / "kalvixsrv", dir_ / "b" / "KALVIXSRV",
+                              dir_ / "b" / "kalvixd", dir_ / "a" / "kalvixsrv2"}) {
+    fs::create_directories(proc / std::to_string(++pid));
+    fs::create_symlink(exe, proc / std::to_string(pid) / "exe");
+  }
+  fs::create_directories(proc / "self");  // not a process id
+  fs::create_symlink(dir_ / "a" / "kalvixd", proc / "self" / "exe");
   // Both faces of the service count as one program.
-  EXPECT_EQ(InstanceCount("/opt/kalvix/kalvixsrv"), 3);
-  EXPECT_EQ(InstanceCount("/opt/kalvix/KalvixD"), 3);
+  EXPECT_EQ(InstanceCount("/opt/kalvix/kalvixsrv", kServiceExecutables, proc), 3);
+  EXPECT_EQ(InstanceCount("/opt/kalvix/KalvixD", kServiceExecutables, proc), 3);
   // An unrelated program counts only its own name.
-  EXPECT_EQ(InstanceCount("/usr/bin/kalvixsrv2"), 1);
-  EXPECT_EQ(InstanceCount("/usr/bin/nothing-like-this"), 0);
+  EXPECT_EQ(InstanceCount("/usr/bin/kalvixsrv2", kServiceExecutables, proc), 1);
+  EXPECT_EQ(InstanceCount("/usr/bin/nothing-like-this", kServiceExecutables, proc), 0);
+}
+
+// The real process table: running copies are found through /proc.
+TEST_F(InstanceCountTest, RunningCopiesAreFoundThroughTheProcessTable) {
+  const std::string name = "kalvix-inst-" + std::to_string(::getpid());
+  Run(dir_ / "a" / name);
+  Run(dir_ / "b" / name);
+  EXPECT_EQ(InstanceCount("/opt/kalvix/" + name), 2);
 }
 
 TEST_F(InstanceCountTest, TheCallerCountsItself) {
