@@ -160,7 +160,7 @@ void CalibrationPage::ButDelRecordClick() {
 }
 
 void CalibrationPage::ClientDataSetCalibrEditBeforePost(std::vector<DbValue>& row) {
-  const int field = DbResult{model_->TableColumns(), {}}.ColumnIndex("SignalName");
+  const int field = DbResult{model_->TableColumns(), {}, {}}.ColumnIndex("SignalName");
   if (field < 0) return;
   const DbValue& name = row[field];
   if (DbIsNull(name) || DbToText(name).empty()) {
@@ -169,7 +169,8 @@ void CalibrationPage::ClientDataSetCalibrEditBeforePost(std::vector<DbValue>& ro
 }
 
 DbStatus CalibrationPage::ClientDataSetCalibrEditSaveChanges(const RowChange& change) {
-  return WriteRowChange(service_.db.user, kCalibrTable, model_->TableColumns(), change);
+  return WriteRowChange(service_.db.user, kCalibrTable, model_->TableColumns(), change,
+                        model_->TableColumnTypes());
 }
 
 void CalibrationPage::ButSaveClick() {

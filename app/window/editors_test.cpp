@@ -197,6 +197,45 @@ TEST_F(EditorsTest, DeletingARowDeletesExactlyThatRow) {
   EXPECT_EQ(GridPoints(model), expected);
 }
 
+// A plant whose kalibr keeps its points as FLOAT: the server sends 6 digits of each, and the
+// grid still finds the row it shows, for an edit, a second edit and a deletion.
+TEST_F(EditorsTest, PointsOfAFloatTableAreEdited) {
+  db_.Exec("alter table kalibr modify AVal FLOAT not null, modify FVal FLOAT not null");
+  db_.Exec("insert into kalibr values ('PLS', 0.1, 1e0/3e0)");
+  CalibrationPage page(*service_);
+  ASSERT_NO_FATAL_FAILURE(ShowCalibrations(page, "PLS"));
+  DbTableModel& model = *page.ClientDataSetCalibrEdit();
+  QTableView* grid = page.DBGridEhKalibr();
+  const auto rowOfPoint = [&] {
+    const Points shown = GridPoints(model);
+    for (size_t row = 0; row < shown.size(); ++row) {
+      if (shown[row].first == 0.1) return static_cast<int>(row);
+    }
+    return -1;
+  };
+  const auto stored = [&] {
+    return DbNumberOr(db_.Value("select FVal from kalibr where SignalName='PLS' and "
+                                "CAST(AVal AS CHAR) = '0.1'"),
+                      -1);
+  };
+  auto box = AnswerNextMessageBox(QMessageBox::Ok);  // answers a report, should one come
+
+  ASSERT_GE(rowOfPoint(), 0);
+  ASSERT_NO_FATAL_FAILURE(TypeInto(grid, model.index(rowOfPoint(), 1), "0.5"));
+  EXPECT_EQ(stored(), 0.5);
+  ASSERT_NO_FATAL_FAILURE(TypeInto(grid, model.index(rowOfPoint(), 1), "12345.678"));
+  EXPECT_EQ(stored(), 12345.7) << "the server's 6 digits of the FLOAT";
+  grid->setCurrentIndex(model.index(rowOfPoint(), 0));
+  page.findChild<QPushButton*>("ButDelRecord")->click();
+  EXPECT_EQ(stored(), -1) << "deleted";
+  EXPECT_EQ(rowOfPoint(), -1);
+
+  EXPECT_EQ(model.WriteFailures(), 0);
+  ProcessEventsUntil([&] { return box->answered; }, 200);
+  box->cancelled = true;
+  EXPECT_FALSE(box->answered) << box->text.toStdString();
+}
+
 // Every editable cell of the layout grid is written at once; the running set keeps what it
 // loaded. Names and directions cannot be changed.
 TEST_F(EditorsTest, LayoutEditsAreWrittenAtOnce) {
