@@ -20,7 +20,20 @@ int TruncateToInt(double x) {
   return static_cast<int>(std::trunc(std::clamp(x, kMin, kMax)));
 }
 
-void ReadKeys(const ProfileFile& ini, Settings& s) {
+// Whether a stored Password text gives a password; the empty text gives the empty one.
+bool Deciphers(const std::string& stored) {
+  if (stored.empty()) return true;
+  try {
+    PasswordCipher::DecipherPassword(stored);
+    return true;
+  } catch (const ConvertError&) {
+    return false;
+  }
+}
+
+// False when the stored password does not decipher; every key is read all the same, so
+// that SaveConfig writes back what the file held, not the defaults.
+bool ReadKeys(const ProfileFile& ini, Settings& s) {
   const char* m = kSectionMain;
   const char* q = kSectionMySQL;
   const char* b = kSectionBK003;
@@ -43,15 +56,20 @@ void ReadKeys(const ProfileFile& ini, Settings& s) {
   if (s.DatabaseSize < kMinDatabaseSize) s.DatabaseSize = kMinDatabaseSize;
   s.Login = ini.ReadString(q, "Login", s.Login);
   s.Comp = ini.ReadString(q, "Comp", s.Comp);
-  // The stored password replaces the one in memory only once it has been deciphered; a
-  // text that is no cipher text stops the reading here.
+  // The stored password replaces the one in memory only once it has been deciphered. A
+  // text that is no cipher text (a password typed into the file by hand) leaves it as it was.
   const std::string stored = ini.ReadString(q, "Password", "");
-  s.Password = stored.empty() ? stored : PasswordCipher::DecipherPassword(stored);
+  const bool deciphered = Deciphers(stored);
+  if (deciphered) {
+    s.Password = stored.empty() ? stored : PasswordCipher::DecipherPassword(stored);
+    s.passwordEntered = false;
+  }
   s.Version = ini.ReadInteger(q, "Version", s.Version);
   s.set_timeouts = ini.ReadBool(b, "set_timeouts", s.set_timeouts);
   s.old_update_mode = ini.ReadBool(m, "old_update_mode", s.old_update_mode);
   s.vk_restart_time = ini.ReadInteger(b, "vk_restart_time", s.vk_restart_time);
   s.max_dg = ini.ReadInteger(m, "max_dg", TruncateToInt(s.max_dg));
+  return deciphered;
 }
 
 void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
@@ -76,7 +94,11 @@ void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
   ini.WriteInteger(q, "DatabaseSize", s.DatabaseSize);
   ini.WriteString(q, "Login", s.Login);
   ini.WriteString(q, "Comp", s.Comp);
-  ini.WriteString(q, "Password", cipher.EncipherPassword(s.Password));
+  // A stored text that does not decipher is all there is of that password: it stays as it
+  // stands until the operator enters one, rather than give way to the empty password.
+  if (s.passwordEntered || Deciphers(ini.ReadString(q, "Password", ""))) {
+    ini.WriteString(q, "Password", cipher.EncipherPassword(s.Password));
+  }
   ini.WriteInteger(q, "Version", s.Version);
   ini.WriteBool(b, "set_timeouts", s.set_timeouts);
   ini.WriteBool(m, "old_update_mode", s.old_update_mode);
@@ -94,8 +116,10 @@ bool LoadConfigFile(const std::filesystem::path& iniFileName, Settings& settings
       // Read as an empty file, as the profile routines have always done, but say so.
       PostEvent("*** Файл настроек не прочитан: " + error + " ***");
     }
-    ReadKeys(ini, settings);
-    return true;
+    if (ReadKeys(ini, settings)) return true;
+    PostEvent("Ошибка в LoadConfig");
+    PostEvent(kPasswordNotDeciphered);
+    return false;
   } catch (const std::exception& e) {
     PostEvent("Ошибка в LoadConfig");
     PostEvent(std::string("*** ") + e.what() + " ***");

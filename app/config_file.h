@@ -16,16 +16,25 @@ namespace kalvix {
 // Reads the keys in their fixed order, each with the setting's current value as default
 // (the password with the empty text); raises DatabaseSize to 60; deciphers the password;
 // reads max_dg as an integer and holds it as a real.
-// On a failure it posts "Ошибка в LoadConfig" and returns false; the keys read before the
-// failure keep their new values, the later ones their old values. A missing file leaves
-// every setting as it was but the password, which has no default but the empty text; an
-// unreadable file is reported and read as empty.
+// A Password text that does not decipher (a plain password typed into the file by hand)
+// leaves the password in memory as it was; the other keys are read all the same, and the
+// result is false after "Ошибка в LoadConfig" and kPasswordNotDeciphered are posted, so
+// that no connection is tried. On another failure it posts "Ошибка в LoadConfig" and
+// returns false; the keys read before the failure keep their new values, the later ones
+// their old values. A missing file leaves every setting as it was but the password, which
+// has no default but the empty text; an unreadable file is reported and read as empty.
 bool LoadConfigFile(const std::filesystem::path& iniFileName, Settings& settings);
 
-// Writes every key but ServiceName and StartTime, the password always enciphered and max_dg
-// truncated toward zero; the file's other lines stay. On a failure it posts
-// "Ошибка в SaveConfig" with the reason; the file on disk is then the old one, whole.
-// Returns whether the file was written.
+inline constexpr const char* kPasswordNotDeciphered =
+    "*** MySQL: пароль в файле настроек не расшифрован, подключение не выполнялось; "
+    "в файле пароль оставлен как есть ***";
+
+// Writes every key but ServiceName and StartTime, the password enciphered (also the empty
+// one) and max_dg truncated toward zero; the file's other lines stay. A Password text in the
+// file that does not decipher is left as it stands unless a password was entered on the
+// settings page (settings.passwordEntered). On a failure it posts "Ошибка в SaveConfig" with
+// the reason; the file on disk is then the old one, whole. Returns whether the file was
+// written.
 bool SaveConfig(const std::filesystem::path& iniFileName, const Settings& settings,
                 PasswordCipher& cipher);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/profile_file.h"
+#include "app/settings_page_values.h"
 #include "journal/event_log.h"
 
 namespace kalvix {
@@ -148,27 +149,51 @@ TEST_F(ConfigFileTest, MaxDgIsTruncatedTowardZeroOnBothSides) {
   EXPECT_EQ(t.max_dg, 7.0);
 }
 
-// A password typed into the file by hand is too short to be cipher text: the reading stops
-// right after it, with the message, and the later keys keep their previous values.
-TEST_F(ConfigFileTest, PlainPasswordStopsReadingAfterIt) {
-  WriteText(
-      "[main]\nAverageLen=20\nold_update_mode=1\nmax_dg=5\n"
-      "[MySQL]\nComp=dbhost\nPassword=secret\nVersion=4\n"
-      "[BK003]\nset_timeouts=0\nvk_restart_time=3\n");
+// A password typed into the file by hand is too short to be cipher text. The reading says
+// why and goes on, so that the later keys are not lost at the end of the run, and no
+// connection is tried. The text stays in the file as it stands until the operator enters a
+// password on the settings page.
+TEST_F(ConfigFileTest, PlainPasswordIsKeptAndTheOtherKeysRead) {
+  const std::string passwordLine = "Password= typed by hand \n";
+  WriteText("[main]\nAverageLen=20\nold_update_mode=1\nmax_dg=5\n[MySQL]\nComp=dbhost\n" +
+            passwordLine + "Version=4\n[BK003]\nset_timeouts=0\nvk_restart_time=3\n");
   Settings s;
   s.Password = "before";
   EXPECT_FALSE(LoadConfigFile(ini_, s));
-  EXPECT_EQ(s.AverageLen, 20);
-  EXPECT_EQ(s.Comp, "dbhost");
+  EXPECT_EQ(DrainEvents(),
+            (std::vector<std::string>{"Ошибка в LoadConfig", kPasswordNotDeciphered}));
   EXPECT_EQ(s.Password, "before");
-  EXPECT_EQ(s.Version, 5);
-  EXPECT_TRUE(s.set_timeouts);
-  EXPECT_FALSE(s.old_update_mode);
-  EXPECT_EQ(s.vk_restart_time, -1);
-  EXPECT_EQ(s.max_dg, -1.0);
-  const auto events = DrainEvents();
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events[0], "Ошибка в LoadConfig");
+  Settings expected;
+  expected.AverageLen = 20;
+  expected.old_update_mode = true;
+  expected.max_dg = 5;
+  expected.Comp = "dbhost";
+  expected.Password = "before";
+  expected.Version = 4;
+  expected.set_timeouts = false;
+  expected.vk_restart_time = 3;
+  EXPECT_EQ(s, expected);
+
+  // At the end of the run nothing is lost, the password least of all.
+  s.Password.clear();
+  ASSERT_TRUE(SaveConfig(ini_, s, cipher_));
+  EXPECT_NE(ReadText().find("\n" + passwordLine), std::string::npos) << ReadText();
+  Settings again;
+  again.Password = "before";
+  EXPECT_FALSE(LoadConfigFile(ini_, again));
+  EXPECT_EQ(again, expected);
+  DrainEvents();
+
+  // A password entered on the page takes its place.
+  SettingsPageValues page;
+  page.Password = "entered";
+  ASSERT_TRUE(ApplySettingsPage(page, s));
+  ASSERT_TRUE(SaveConfig(ini_, s, cipher_));
+  EXPECT_EQ(ReadText().find(passwordLine), std::string::npos);
+  Settings loaded;
+  EXPECT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded.Password, "entered");
+  EXPECT_TRUE(DrainEvents().empty());
 }
 
 TEST_F(ConfigFileTest, SaveKeepsCommentsAndForeignKeys) {

@@ -24,6 +24,22 @@ TEST(PasswordCipher, RoundTripKeepsEveryByte) {
   }
 }
 
+// A text worked out by hand from the layout, so that a mistake made alike in both directions
+// (nibble order, key offset, the shift's sign, the alphabet's use) cannot hide behind the
+// round trip. The password is "Ok" and byte E9 ("й" in the single-byte code page).
+//   lead byte 80; keys K[k] = 16k + 1: 01 11 21 ... F1
+//   'O' 4F, selector 93 -> row 3,  K = 31: x = 4F - 31         = 1E
+//   'k' 6B, selector 2C -> row 12, K = C1: x = 6B - C1 + 100   = AA
+//   E9,     selector 7F -> row 15, K = F1: x = E9 - F1 + 100   = F8
+//   digits: 80 01112131415161718191A1B1C1D1E1F1 931E 2CAA 7FF8 (46)
+//   alphabet, digit 0..F: Q W 3 E 5 R T 7 Y U 9 I O P A S, appended; 46 + 16 = 50 + 4 * 3
+TEST(PasswordCipher, KnownTextDeciphers) {
+  // YQ | QWWW3WEW5WRWTW7WYWUW9WIWOWPWAWSW | UEWA 3O99 7SSY | QW3E5RT7YU9IOPAS
+  const std::string text = "YQQWWW3WEW5WRWTW7WYWUW9WIWOWPWAWSWUEWA3O997SSYQW3E5RT7YU9IOPAS";
+  ASSERT_EQ(text.size(), 62u);
+  EXPECT_EQ(PasswordCipher::DecipherPassword(text), "Ok\xE9");
+}
+
 TEST(PasswordCipher, LayoutLengthAndAlphabet) {
   PasswordCipher cipher(42);
   for (size_t n : {0u, 1u, 10u, 64u}) {

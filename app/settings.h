@@ -40,6 +40,10 @@ struct Settings {
   bool set_timeouts = true;
   int vk_restart_time = -1;  // kept and written back; nothing uses it
 
+  // Not a key: the password in memory was entered on the settings page in this run. Until
+  // then a Password text in the file that does not decipher stays there as it stands.
+  bool passwordEntered = false;
+
   bool operator==(const Settings&) const = default;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "app/operator_input.h"
 
@@ -22,6 +23,7 @@ void SettingsToPage(const Settings& settings, SettingsPageValues& page) {
   page.AverageLen = std::to_string(settings.AverageLen);
   page.AutoStart = settings.AutoStart;
   page.AutoHide = settings.AutoHide;
+  page.known.set();
 }
 
 bool ApplySettingsPage(SettingsPageValues& page, Settings& settings) {
@@ -35,25 +37,32 @@ bool ApplySettingsPage(SettingsPageValues& page, Settings& settings) {
       !ParseOperatorInteger(page.VK_device_num, vkDevice)) {
     return false;
   }
-  settings.AutoCleanFlag = page.AutoCleanFlag;
-  if (databaseSize < kMinDatabaseSize) {
+  using F = SettingsPageField;
+  const auto take = [&page](F field, auto& setting, auto value) {
+    if (page.Known(field)) setting = std::move(value);
+  };
+  take(F::kAutoCleanFlag, settings.AutoCleanFlag, page.AutoCleanFlag);
+  if (page.Known(F::kDatabaseSize) && databaseSize < kMinDatabaseSize) {
     databaseSize = kMinDatabaseSize;
     page.DatabaseSize = std::to_string(kMinDatabaseSize);
   }
-  settings.DatabaseSize = databaseSize;
-  settings.Comp = page.Comp;
-  settings.Login = page.Login;
-  settings.V120_PortName = page.V120_PortName;
-  settings.ModBUS_PortName = page.ModBUS_PortName;
-  settings.AverageLen = averageLen;
-  settings.ModBUS_PortSpeed = modbusSpeed;
-  settings.V120_PortSpeed = v120Speed;
-  settings.VK_PortName = std::string(TrimBlanks(page.VK_PortName));
-  settings.VK_PortSpeed = vkSpeed;
-  settings.VK_device_num = vkDevice;
-  settings.AutoStart = page.AutoStart;
-  settings.AutoHide = page.AutoHide;
-  if (!page.Password.empty()) settings.Password = page.Password;
+  take(F::kDatabaseSize, settings.DatabaseSize, databaseSize);
+  take(F::kComp, settings.Comp, page.Comp);
+  take(F::kLogin, settings.Login, page.Login);
+  take(F::kV120_PortName, settings.V120_PortName, page.V120_PortName);
+  take(F::kModBUS_PortName, settings.ModBUS_PortName, page.ModBUS_PortName);
+  take(F::kAverageLen, settings.AverageLen, averageLen);
+  take(F::kModBUS_PortSpeed, settings.ModBUS_PortSpeed, modbusSpeed);
+  take(F::kV120_PortSpeed, settings.V120_PortSpeed, v120Speed);
+  take(F::kVK_PortName, settings.VK_PortName, std::string(TrimBlanks(page.VK_PortName)));
+  take(F::kVK_PortSpeed, settings.VK_PortSpeed, vkSpeed);
+  take(F::kVK_device_num, settings.VK_device_num, vkDevice);
+  take(F::kAutoStart, settings.AutoStart, page.AutoStart);
+  take(F::kAutoHide, settings.AutoHide, page.AutoHide);
+  if (!page.Password.empty()) {
+    settings.Password = page.Password;
+    settings.passwordEntered = true;
+  }
   return true;
 }
 

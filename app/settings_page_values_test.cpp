@@ -5,20 +5,35 @@
 namespace kalvix {
 namespace {
 
-TEST(SettingsPageValuesTest, BuiltInTextsBecomeTheSettings) {
-  SettingsPageValues page;  // the database was down, the page was never filled
+// The database was down at start, so the page was never filled: its built-in texts (speeds
+// 38400, device 49, ...) stand for no setting and are not taken; what the operator entered
+// is, even where it equals a built-in text.
+TEST(SettingsPageValuesTest, NeverFilledPageGivesOnlyWhatWasEntered) {
   Settings settings;
+  settings.Comp = "db.plant";
+  settings.Login = "operator";
+  settings.ModBUS_PortSpeed = 19200;
+  settings.V120_PortSpeed = 115200;
+  settings.VK_device_num = 7;
+  settings.DatabaseSize = 365;
+  settings.AutoStart = true;
+  settings.AutoHide = true;
   settings.Password = "secret";
+  const Settings loaded = settings;
+
+  SettingsPageValues page;
   ASSERT_TRUE(ApplySettingsPage(page, settings));
-  EXPECT_EQ(settings.ModBUS_PortSpeed, 38400);
-  EXPECT_EQ(settings.V120_PortSpeed, 38400);
-  EXPECT_EQ(settings.VK_device_num, 49);
-  EXPECT_EQ(settings.DatabaseSize, 200);
-  EXPECT_EQ(settings.Login, "");
-  EXPECT_FALSE(settings.AutoCleanFlag);
-  EXPECT_FALSE(settings.AutoStart);
-  EXPECT_FALSE(settings.AutoHide);
-  EXPECT_EQ(settings.Password, "secret");  // an empty password box keeps it
+  EXPECT_EQ(settings, loaded);
+
+  page.V120_PortSpeed = "9600";
+  page.MarkEntered(SettingsPageField::kV120_PortSpeed);
+  page.MarkEntered(SettingsPageField::kAutoStart);  // ticked and unticked: false, as shown
+  ASSERT_TRUE(ApplySettingsPage(page, settings));
+  Settings expected = loaded;
+  expected.V120_PortSpeed = 9600;
+  expected.AutoStart = false;
+  EXPECT_EQ(settings, expected);
+  EXPECT_EQ(page.DatabaseSize, "200") << "a value not taken is not adjusted either";
 }
 
 TEST(SettingsPageValuesTest, ABadNumberChangesNothing) {
@@ -29,6 +44,7 @@ TEST(SettingsPageValuesTest, ABadNumberChangesNothing) {
   };
   for (auto field : fields) {
     SettingsPageValues page;
+    page.known.set();
     page.Comp = "db.plant";
     page.*field = "12x";
     Settings settings;

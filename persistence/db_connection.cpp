@@ -5,6 +5,7 @@
 #include <mysqld_error.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 
@@ -115,6 +116,49 @@ DbValue ConvertField(const MYSQL_FIELD& field, const char* data, unsigned long l
     default:
       return std::string(text);
   }
+}
+
+DbColumnType ColumnTypeOf(const MYSQL_FIELD& field) {
+  using Kind = DbColumnType::Kind;
+  Kind kind = Kind::kOther;
+  switch (field.type) {
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_YEAR:
+      kind = Kind::kInteger;
+      break;
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+      kind = Kind::kDecimal;
+      break;
+    case MYSQL_TYPE_FLOAT:
+      kind = Kind::kFloat;
+      break;
+    case MYSQL_TYPE_DOUBLE:
+      kind = Kind::kDouble;
+      break;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_TIMESTAMP:
+      kind = Kind::kDateTime;
+      break;
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_STRING:
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_BLOB:
+      kind = Kind::kText;
+      break;
+    default:
+      break;
+  }
+  return DbColumnType{kind, std::min(field.decimals, DbColumnType::kFloatingDecimals)};
 }
 
 // Frees a result set on every path out of a reader.
@@ -303,7 +347,10 @@ DbStatus DbConnection::Query(std::string_view sql, DbResult& out) {
   if (!set) return FailLocked();
   const unsigned count = mysql_num_fields(set.get());
   const MYSQL_FIELD* fields = mysql_fetch_fields(set.get());
-  for (unsigned i = 0; i < count; ++i) result.columns.emplace_back(fields[i].name);
+  for (unsigned i = 0; i < count; ++i) {
+    result.columns.emplace_back(fields[i].name);
+    result.columnTypes.push_back(ColumnTypeOf(fields[i]));
+  }
   while (MYSQL_ROW row = mysql_fetch_row(set.get())) {
     const unsigned long* lengths = mysql_fetch_lengths(set.get());
     std::vector<DbValue> values;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "journal/event_log.h"
 #include "persistence/sql_literal.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
@@ -23,7 +24,12 @@ ConstRead ReadConst(SqlSelectQueue& selects, std::string_view name, double& valu
     return ConstRead::kMissing;
   }
   double number = 0;
-  if (!DbToNumber(stored, number)) return ConstRead::kUnusable;
+  if (!DbToNumber(stored, number)) {
+    // The row is there, so inserting another would not help; the engineers must mend it.
+    PostEvent("*** Константа " + std::string(name) +
+              " в таблице setup не читается: " + DbToText(stored) + " ***");
+    return ConstRead::kUnusable;
+  }
   value = number;
   return ConstRead::kRead;
 }

@@ -21,7 +21,8 @@ struct PlantConstants {
 };
 
 // True, with value set, when the table holds the constant and its value could be read;
-// false otherwise (value unchanged). A failed count query counts as "not there".
+// false otherwise (value unchanged). A failed count query counts as "not there"; a value
+// that is no number (NULL) is posted as unreadable.
 bool ReadSetupConst(SqlSelectQueue& selects, std::string_view name, double& value);
 
 // Reads the constant; when it is not there (or the query failed), queues its insertion with

@@ -88,8 +88,8 @@ TEST_F(PlantConstantsTest, NameWithApostropheIsQuoted) {
   EXPECT_EQ(value, 2.5);
 }
 
-// A constant whose value is NULL is there but unusable: no second row is queued and the
-// value in memory stays as it was.
+// A constant whose value is NULL is there but unusable: it is reported, no second row is
+// queued and the value in memory stays as it was.
 TEST_F(PlantConstantsTest, NullValueIsAFailureWithoutInsert) {
   db_.Exec("insert into setup values ('MIN_PLS', NULL, '')");
   PlantConstants constants;
@@ -98,6 +98,8 @@ TEST_F(PlantConstantsTest, NullValueIsAFailureWithoutInsert) {
   EXPECT_FALSE(SeedSetupConsts(selects_, statements_, constants));
   EXPECT_EQ(constants.MIN_PLS.load(), 0.5);
   EXPECT_EQ(statements_.Count(), 0u);  // MIN_NAGR is left unread too
+  EXPECT_EQ(DrainEvents(), std::vector<std::string>{
+                               "*** Константа MIN_PLS в таблице setup не читается: NULL ***"});
 }
 
 }  // namespace

@@ -17,9 +17,36 @@ std::string ExactReal(double x) {
   return std::string(buf, end);
 }
 
-std::string MatchValueSql(const DbValue& v) {
-  if (const double* real = std::get_if<double>(&v)) return ExactReal(*real);
-  return RowValueSql(v);
+// The condition on one column. A real is compared at the column's own precision: the value
+// held is either what the server sent or what the operator typed, which the server stored
+// rounded to the column.
+std::string MatchSql(const std::string& column, const DbValue& v, const DbColumnType& type) {
+  using Kind = DbColumnType::Kind;
+  if (DbIsNull(v)) return column + " IS NULL";
+  const double* real = std::get_if<double>(&v);
+  if (real == nullptr) return column + " = " + RowValueSql(v);
+  const std::string exact = ExactReal(*real);
+  // A real that is no number cannot be stored, so it matches nothing, as NULL = NULL does.
+  if (!std::isfinite(*real)) return column + " = " + exact;
+  const std::string decimals = std::to_string(type.decimals);
+  switch (type.kind) {
+    case Kind::kFloat:
+      if (type.FixedDecimals()) {
+        return column + " = CAST(ROUND(" + exact + ", " + decimals + ") AS FLOAT)";
+      }
+      // Of a FLOAT the server sends 6 significant digits, not the stored value. Both sides
+      // written as the server writes a FLOAT give the same text when they show alike;
+      // 6 digits pass through single precision unchanged, so a value read back or typed
+      // finds its row (tried on MariaDB 10.11 over the whole FLOAT range).
+      return "CAST(" + column + " AS CHAR) = CAST(CAST(" + exact + " AS FLOAT) AS CHAR)";
+    case Kind::kDouble:
+    case Kind::kDecimal:
+      if (type.FixedDecimals()) return column + " = ROUND(" + exact + ", " + decimals + ")";
+      break;
+    default:
+      break;
+  }
+  return column + " = " + exact;
 }
 
 bool SameValue(const DbValue& a, const DbValue& b) { return a == b; }
@@ -48,21 +75,19 @@ std::string RowValueSql(const DbValue& v) {
   return std::visit(Visitor{}, v);
 }
 
-std::string RowMatchSql(const std::vector<std::string>& columns,
-                        const std::vector<DbValue>& values) {
+std::string RowMatchSql(const std::vector<std::string>& columns, const std::vector<DbValue>& values,
+                        const std::vector<DbColumnType>& types) {
   std::string out;
   for (size_t i = 0; i < columns.size() && i < values.size(); ++i) {
     if (i > 0) out += " AND ";
-    out += SqlIdentifier(columns[i]);
-    const std::string literal = MatchValueSql(values[i]);
-    // A real that is no number cannot be stored, so it matches nothing, as NULL = NULL does.
-    out += DbIsNull(values[i]) ? " IS NULL" : " = " + literal;
+    out += MatchSql(SqlIdentifier(columns[i]), values[i],
+                    i < types.size() ? types[i] : DbColumnType{});
   }
   return out;
 }
 
 std::string RowChangeSql(std::string_view table, const std::vector<std::string>& columns,
-                         const RowChange& change) {
+                         const RowChange& change, const std::vector<DbColumnType>& types) {
   const std::string name = SqlIdentifier(table);
   switch (change.kind) {
     case RowChange::Kind::kInsert: {
@@ -81,18 +106,20 @@ std::string RowChangeSql(std::string_view table, const std::vector<std::string>&
         sets += SqlIdentifier(columns[i]) + " = " + RowValueSql(change.after[i]);
       }
       if (sets.empty()) return {};
-      return "UPDATE " + name + " SET " + sets + " WHERE " + RowMatchSql(columns, change.before) +
-             " LIMIT 1";
+      return "UPDATE " + name + " SET " + sets + " WHERE " +
+             RowMatchSql(columns, change.before, types) + " LIMIT 1";
     }
     case RowChange::Kind::kDelete:
-      return "DELETE FROM " + name + " WHERE " + RowMatchSql(columns, change.before) + " LIMIT 1";
+      return "DELETE FROM " + name + " WHERE " + RowMatchSql(columns, change.before, types) +
+             " LIMIT 1";
   }
   return {};
 }
 
 DbStatus WriteRowChange(DbConnection& connection, std::string_view table,
-                        const std::vector<std::string>& columns, const RowChange& change) {
-  const std::string sql = RowChangeSql(table, columns, change);
+                        const std::vector<std::string>& columns, const RowChange& change,
+                        const std::vector<DbColumnType>& types) {
+  const std::string sql = RowChangeSql(table, columns, change, types);
   if (sql.empty()) return DbStatus::Ok();
   DbStatus status = connection.Execute(sql);
   if (!status.ok()) return status;

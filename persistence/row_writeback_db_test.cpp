@@ -1,7 +1,10 @@
 // Writing edited rows back to tables without a row id, against the private MariaDB server.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "persistence/row_writeback.h"
+#include "persistence/sql_literal.h"
 #include "persistence/test_database.h"
 
 namespace kalvix {
@@ -97,6 +100,66 @@ TEST_F(RowWritebackTest, RealIsMatchedExactly) {
   after[2] = 0.5;
   ASSERT_TRUE(Write("kalibr", kKalibrColumns, RowChange::Kind::kUpdate, rows.rows[0], after).ok());
   EXPECT_EQ(DbNumberOr(Kalibr().rows[0][2], 0), 0.5);
+}
+
+// A plant's kalibr may keep its reals as FLOAT (the server then sends 6 significant digits
+// of the stored value), DOUBLE or with fixed decimals. Whatever the type, a row is found by
+// the values read back from it, and, after an edit, by the values the operator typed (the
+// grid keeps them as typed, and the server stored them rounded to the column).
+TEST_F(RowWritebackTest, RealsAreFoundAtTheColumnsOwnPrecision) {
+  using Kind = DbColumnType::Kind;
+  const struct {
+    const char* type;
+    DbColumnType expected;
+  } cases[] = {
+      {"FLOAT", {Kind::kFloat, DbColumnType::kFloatingDecimals}},
+      {"DOUBLE", {Kind::kDouble, DbColumnType::kFloatingDecimals}},
+      {"FLOAT(9,4)", {Kind::kFloat, 4}},
+      {"DOUBLE(12,3)", {Kind::kDouble, 3}},
+      {"DECIMAL(12,4)", {Kind::kDecimal, 4}},
+  };
+  const char* const stored[] = {"0.1", "1e0/3e0", "1e-7", "-2.5", "12345.678"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    db_.Exec("delete from kalibr");
+    db_.Exec(std::string("alter table kalibr modify AVal ") + c.type + " not null, modify FVal " +
+             c.type + " not null");
+    for (const char* value : stored) {
+      db_.Exec(std::string("insert into kalibr values ('PLS', ") + value + ", " + value + ")");
+    }
+    DbResult read;
+    ASSERT_TRUE(work_.Query("select * from kalibr order by AVal", read).ok());
+    ASSERT_EQ(read.columnTypes.size(), 3u);
+    EXPECT_EQ(read.columnTypes[1], c.expected);
+    EXPECT_EQ(read.columnTypes[2], c.expected);
+
+    std::vector<Row> written;  // as the grid holds the rows it wrote: reals through SqlFloat
+    for (const Row& row : read.rows) {
+      SCOPED_TRACE(DbToText(row[1]));
+      const auto asWritten = [](double x) { return std::strtod(SqlFloat(x).c_str(), nullptr); };
+      // Typed with more digits than the column keeps.
+      Row typed = row;
+      typed[2] = asWritten(DbNumberOr(row[2], 0) + 1.0 / 7);
+      DbStatus status = WriteRowChange(work_, "kalibr", kKalibrColumns,
+                                       {RowChange::Kind::kUpdate, row, typed}, read.columnTypes);
+      ASSERT_TRUE(status.ok()) << "found by the values read: " << status.Describe();
+      status = WriteRowChange(work_, "kalibr", kKalibrColumns,
+                              {RowChange::Kind::kUpdate, typed, row}, read.columnTypes);
+      ASSERT_TRUE(status.ok()) << "found by the values typed: " << status.Describe();
+      written.push_back({row[0], row[1], asWritten(DbNumberOr(row[2], 0))});
+    }
+    DbResult back;
+    ASSERT_TRUE(work_.Query("select * from kalibr order by AVal", back).ok());
+    EXPECT_EQ(back.rows, written) << "every row back as it was, none changed twice";
+
+    for (const Row& row : back.rows) {
+      EXPECT_TRUE(WriteRowChange(work_, "kalibr", kKalibrColumns,
+                                 {RowChange::Kind::kDelete, row, {}}, read.columnTypes)
+                      .ok())
+          << DbToText(row[1]);
+    }
+    EXPECT_TRUE(Kalibr().rows.empty());
+  }
 }
 
 // Another program changed or removed the row meanwhile: nothing is written and the caller

@@ -17,6 +17,7 @@
 #include "app/load_config.h"
 #include "app/window/commit_edit.h"
 #include "app/window/error_report.h"
+#include "app/window/grouped_header_view.h"
 #include "journal/event_log.h"
 #include "journal/journal_record.h"
 #include "persistence/sql_literal.h"
@@ -76,6 +77,7 @@ CalibrationPage::CalibrationPage(ServiceState& service, QWidget* parent)
 
   grid_ = new QTableView(this);
   grid_->setObjectName("DBGridEhKalibr");
+  grid_->setHorizontalHeader(new GroupedHeaderView(grid_));  // "Значение" over both
   grid_->setModel(model_);
   grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                          QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
@@ -160,7 +162,7 @@ void CalibrationPage::ButDelRecordClick() {
 }
 
 void CalibrationPage::ClientDataSetCalibrEditBeforePost(std::vector<DbValue>& row) {
-  const int field = DbResult{model_->TableColumns(), {}}.ColumnIndex("SignalName");
+  const int field = DbResult{model_->TableColumns(), {}, {}}.ColumnIndex("SignalName");
   if (field < 0) return;
   const DbValue& name = row[field];
   if (DbIsNull(name) || DbToText(name).empty()) {
@@ -169,7 +171,8 @@ void CalibrationPage::ClientDataSetCalibrEditBeforePost(std::vector<DbValue>& ro
 }
 
 DbStatus CalibrationPage::ClientDataSetCalibrEditSaveChanges(const RowChange& change) {
-  return WriteRowChange(service_.db.user, kCalibrTable, model_->TableColumns(), change);
+  return WriteRowChange(service_.db.user, kCalibrTable, model_->TableColumns(), change,
+                        model_->TableColumnTypes());
 }
 
 void CalibrationPage::ButSaveClick() {

@@ -66,6 +66,8 @@ class DbTableModel : public QAbstractTableModel {
 
   // The table's columns as the query returned them (all of them, for `select *`).
   const std::vector<std::string>& TableColumns() const { return result_.columns; }
+  // Their types as the server described them: a row is found at each column's precision.
+  const std::vector<DbColumnType>& TableColumnTypes() const { return result_.columnTypes; }
   // A row's values in the order of TableColumns().
   const std::vector<DbValue>& Row(int row) const { return result_.rows[row]; }
   // The grid column that shows a table column, -1 when none.

@@ -4,9 +4,13 @@
 #include <unistd.h>
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QTest>
 #include <filesystem>
@@ -27,6 +31,36 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Points = std::vector<std::pair<double, double>>;
+
+// Records the header cells a header paints (through the style, as every header paints), so
+// a test sees what is written where.
+class HeaderCellRecorder : public QProxyStyle {
+ public:
+  struct Cell {
+    QString text;
+    QRect rect;
+  };
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    if (element == CE_Header) {
+      const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+      if (header != nullptr) cells.push_back({header->text, header->rect});
+    }
+    QProxyStyle::drawControl(element, option, painter, widget);
+  }
+  // Paints the header afresh and gives the cells that hold `text`.
+  std::vector<Cell> Painted(QHeaderView* header, const QString& text) {
+    cells.clear();
+    header->setStyle(this);
+    header->grab();
+    std::vector<Cell> found;
+    for (const Cell& cell : cells) {
+      if (cell.text == text) found.push_back(cell);
+    }
+    return found;
+  }
+  mutable std::vector<Cell> cells;
+};
 
 class EditorsTest : public DbTest {
  protected:
@@ -197,6 +231,45 @@ TEST_F(EditorsTest, DeletingARowDeletesExactlyThatRow) {
   EXPECT_EQ(GridPoints(model), expected);
 }
 
+// A plant whose kalibr keeps its points as FLOAT: the server sends 6 digits of each, and the
+// grid still finds the row it shows, for an edit, a second edit and a deletion.
+TEST_F(EditorsTest, PointsOfAFloatTableAreEdited) {
+  db_.Exec("alter table kalibr modify AVal FLOAT not null, modify FVal FLOAT not null");
+  db_.Exec("insert into kalibr values ('PLS', 0.1, 1e0/3e0)");
+  CalibrationPage page(*service_);
+  ASSERT_NO_FATAL_FAILURE(ShowCalibrations(page, "PLS"));
+  DbTableModel& model = *page.ClientDataSetCalibrEdit();
+  QTableView* grid = page.DBGridEhKalibr();
+  const auto rowOfPoint = [&] {
+    const Points shown = GridPoints(model);
+    for (size_t row = 0; row < shown.size(); ++row) {
+      if (shown[row].first == 0.1) return static_cast<int>(row);
+    }
+    return -1;
+  };
+  const auto stored = [&] {
+    return DbNumberOr(db_.Value("select FVal from kalibr where SignalName='PLS' and "
+                                "CAST(AVal AS CHAR) = '0.1'"),
+                      -1);
+  };
+  auto box = AnswerNextMessageBox(QMessageBox::Ok);  // answers a report, should one come
+
+  ASSERT_GE(rowOfPoint(), 0);
+  ASSERT_NO_FATAL_FAILURE(TypeInto(grid, model.index(rowOfPoint(), 1), "0.5"));
+  EXPECT_EQ(stored(), 0.5);
+  ASSERT_NO_FATAL_FAILURE(TypeInto(grid, model.index(rowOfPoint(), 1), "12345.678"));
+  EXPECT_EQ(stored(), 12345.7) << "the server's 6 digits of the FLOAT";
+  grid->setCurrentIndex(model.index(rowOfPoint(), 0));
+  page.findChild<QPushButton*>("ButDelRecord")->click();
+  EXPECT_EQ(stored(), -1) << "deleted";
+  EXPECT_EQ(rowOfPoint(), -1);
+
+  EXPECT_EQ(model.WriteFailures(), 0);
+  ProcessEventsUntil([&] { return box->answered; }, 200);
+  box->cancelled = true;
+  EXPECT_FALSE(box->answered) << box->text.toStdString();
+}
+
 // Every editable cell of the layout grid is written at once; the running set keeps what it
 // loaded. Names and directions cannot be changed.
 TEST_F(EditorsTest, LayoutEditsAreWrittenAtOnce) {
@@ -259,6 +332,58 @@ TEST_F(EditorsTest, LayoutEditsAreWrittenAtOnce) {
   EXPECT_EQ(page.findChildren<QPushButton*>().size(), 0) << "no row is added or deleted here";
   EXPECT_EQ(model.headerData(5, Qt::Horizontal).toString(), "Обратный порядок\nбайт");
   EXPECT_EQ(model.headerData(6, Qt::Horizontal).toString(), "Обратный порядок\nСлов");
+}
+
+// The two inverse-order columns share one upper header line, "Обратный порядок", as the two
+// calibration columns share "Значение"; the lower lines stay each its own column's.
+TEST_F(EditorsTest, PairedColumnsShareTheirUpperHeaderLine) {
+  SignalLayoutPage layout(*service_);
+  layout.OpenSignalTable();
+  layout.resize(665, 420);
+  layout.show();
+  CalibrationPage calibrations(*service_);
+  ASSERT_NO_FATAL_FAILURE(ShowCalibrations(calibrations, "PLS"));
+  calibrations.resize(665, 420);
+
+  struct Case {
+    QHeaderView* header;
+    int first;  // the pair's left column
+    QString upper;
+    QString lower[2];
+  };
+  const Case cases[] = {
+      {layout.DBGridEhSigEdit()->horizontalHeader(), 5, "Обратный порядок", {"байт", "Слов"}},
+      {calibrations.DBGridEhKalibr()->horizontalHeader(),
+       0,
+       "Значение",
+       {"Аппаратное", "Физическое"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.upper.toStdString());
+    // Wide enough to show the whole pair.
+    c.header->window()->resize(1200, 420);
+    const int left = c.header->sectionViewportPosition(c.first);
+    const int right =
+        c.header->sectionViewportPosition(c.first + 1) + c.header->sectionSize(c.first + 1);
+    HeaderCellRecorder recorder;
+    const auto upper = recorder.Painted(c.header, c.upper);
+    ASSERT_FALSE(upper.empty()) << "the upper line is drawn";
+    for (const auto& cell : upper) {
+      EXPECT_EQ(cell.rect.left(), left);
+      EXPECT_EQ(cell.rect.right() + 1, right) << "one cell over both columns";
+      EXPECT_LT(cell.rect.bottom(), c.header->height() / 2 + 1);
+    }
+    for (int i = 0; i < 2; ++i) {
+      const auto lower = recorder.Painted(c.header, c.lower[i]);
+      ASSERT_EQ(lower.size(), 1u) << c.lower[i].toStdString();
+      EXPECT_EQ(lower[0].rect.left(), c.header->sectionViewportPosition(c.first + i));
+      EXPECT_EQ(lower[0].rect.width(), c.header->sectionSize(c.first + i));
+      EXPECT_GT(lower[0].rect.top(), upper[0].rect.bottom() - 1);
+    }
+    EXPECT_TRUE(recorder.Painted(c.header, c.upper + "\n" + c.lower[0]).empty())
+        << "no column repeats the upper line for itself";
+    c.header->setStyle(nullptr);
+  }
 }
 
 TEST_F(EditorsTest, ApplyAnsweredNoChangesNothing) {

@@ -8,10 +8,12 @@
 #include <QTest>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "acquisition/calibration.h"
+#include "app/config_file.h"
 #include "app/display_format.h"
-#include "util/number_format.h"
+#include "app/profile_file.h"
 #include "app/window/emulator_page.h"
 #include "app/window/plant_state_page.h"
 #include "app/window/settings_page.h"
@@ -21,6 +23,7 @@
 #include "app/window/window_test_support.h"
 #include "persistence/test_database.h"
 #include "tools/plantsim/plant_simulator.h"
+#include "util/number_format.h"
 
 namespace kalvix {
 namespace {
@@ -381,6 +384,87 @@ TEST_F(FormMainTest, SessionEndRunsTheShutdownSequence) {
   EXPECT_FALSE(service_->control.ControlActive.load());
   EXPECT_TRUE(Journaled("...Завершение работы перед выгрузкой Windows... | NULL"))
       << ::testing::PrintToString(Journal());
+}
+
+// The settings page is filled only once the database is reached at start. When it is not,
+// the page keeps its built-in texts: "Скрыть" must take only what the operator changed, and
+// the end of the run must write back what the file held. Twice: with the server out of
+// reach, and with a password typed into the file by hand, which is kept as it stands.
+TEST(FormMainWithoutDatabaseTest, UnfilledPageLosesNoSettingAtTheEnd) {
+  TestApplication();
+  struct Case {
+    const char* name;
+    bool plainPassword;
+  };
+  for (const Case c : {Case{"server out of reach", false}, Case{"password typed by hand", true}}) {
+    SCOPED_TRACE(c.name);
+    const fs::path dir =
+        fs::temp_directory_path() / ("kalvix_window_nodb_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path ini = dir / "kalvixsrv.ini";
+    PasswordCipher cipher;
+    const std::string passwordLine =
+        c.plainPassword ? "Password=plain pass" : "Password=" + cipher.EncipherPassword("secret");
+    std::ofstream(ini) << "[main]\nModBUS_PortSpeed=19200\nV120_PortSpeed=115200\n"
+                          "VK_device_num=7\nAverageLen=30\nAutoHide=1\nmax_dg=5\n"
+                          "[MySQL]\nComp="
+                       << (dir / "no.sock").string()
+                       << "\nLogin=plant\nDatabaseSize=365\nAutoCleanFlag=1\n"
+                       << passwordLine << "\n[BK003]\nset_timeouts=0\n";
+    DrainEvents();
+    {
+      ServiceState service(ResolveWorkingPaths(ini));
+      LoadConfigTiming quick;
+      quick.attempts = 1;
+      quick.retryPause = 10ms;
+      quick.settle = 0ms;
+      TFormMain window(service, quick);
+      window.show();
+      ASSERT_TRUE(ProcessEventsUntil([&] { return service.startup.StartupTick >= 10; }, 15000));
+      ASSERT_FALSE(service.db.user.Connected());
+      auto* speed = window.findChild<QComboBox*>("ComboBoxModBUS_Speed");
+      ASSERT_NE(speed, nullptr);
+      EXPECT_EQ(speed->currentText(), "38400") << "the built-in text";
+
+      auto* averageLen = window.findChild<QLineEdit*>("EditAvLen");
+      averageLen->clear();
+      QTest::keyClicks(averageLen, "25");
+      QTest::mouseClick(window.findChild<QPushButton*>("ButHide"), Qt::LeftButton);
+      const Settings taken = service.SettingsSnapshot();
+      EXPECT_EQ(taken.AverageLen, 25) << "the operator's entry";
+      EXPECT_EQ(taken.ModBUS_PortSpeed, 19200);
+      EXPECT_EQ(taken.VK_device_num, 7);
+      window.RequestEnd();
+      ASSERT_TRUE(window.Ended());
+    }
+    ProfileFile saved(ini);
+    ASSERT_TRUE(saved.Load());
+    const std::pair<const char*, const char*> keys[] = {
+        {"ModBUS_PortSpeed", "19200"},
+        {"V120_PortSpeed", "115200"},
+        {"VK_device_num", "7"},
+        {"AverageLen", "25"},
+        {"AutoHide", "1"},
+        {"max_dg", "5"},
+    };
+    for (const auto& [key, value] : keys) EXPECT_EQ(saved.ReadValue("main", key), value) << key;
+    EXPECT_EQ(saved.ReadValue("MySQL", "Login"), "plant");
+    EXPECT_EQ(saved.ReadValue("MySQL", "DatabaseSize"), "365");
+    EXPECT_EQ(saved.ReadValue("MySQL", "AutoCleanFlag"), "1");
+    EXPECT_EQ(saved.ReadValue("BK003", "set_timeouts"), "0");
+    std::stringstream text, log;
+    text << std::ifstream(ini).rdbuf();
+    log << std::ifstream(dir / "LOG" / DailyLog::FileNameFor(Now())).rdbuf();
+    if (c.plainPassword) {
+      EXPECT_NE(text.str().find("\n" + passwordLine + "\n"), std::string::npos) << text.str();
+      EXPECT_NE(log.str().find(kPasswordNotDeciphered), std::string::npos) << log.str();
+    } else {
+      EXPECT_EQ(PasswordCipher::DecipherPassword(saved.ReadString("MySQL", "Password", "")),
+                "secret");
+    }
+    fs::remove_all(dir);
+  }
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 #include <QScrollBar>
 
 #include "app/window/commit_edit.h"
+#include "app/window/grouped_header_view.h"
 
 namespace kalvix {
 
 FrozenColumnTableView::FrozenColumnTableView(QWidget* parent)
     : QTableView(parent), frozen_(new QTableView(this)) {
+  // Neighbouring two-line titles share their upper line, before the header is connected to.
+  setHorizontalHeader(new GroupedHeaderView(this));
   frozen_->setFocusPolicy(Qt::NoFocus);
   frozen_->verticalHeader()->hide();
   frozen_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -105,6 +105,38 @@ SettingsPage::SettingsPage(ServiceState& service, QWidget* parent)
   page->addLayout(right, 1);
 
   Write(SettingsPageValues{});  // the built-in texts, until the settings are loaded
+  TrackEntries();
+}
+
+void SettingsPage::TrackEntries() {
+  using F = SettingsPageField;
+  // Only the operator's own changes count: textEdited, activated and clicked are not sent
+  // when the program sets a control.
+  const auto mark = [this](F field) {
+    return [this, field] { known_.set(static_cast<size_t>(field)); };
+  };
+  const std::pair<QLineEdit*, F> edits[] = {
+      {EditMySQL_server_name, F::kComp},
+      {EditMySQL_login, F::kLogin},
+      {EditDatabaseSize, F::kDatabaseSize},
+      {EditModBUS_PortName, F::kModBUS_PortName},
+      {EditV120_PortName, F::kV120_PortName},
+      {Edit_VK_port_name, F::kVK_PortName},
+      {Edit_VK_port_speed, F::kVK_PortSpeed},
+      {Edit_VK_device_num, F::kVK_device_num},
+      {EditAvLen, F::kAverageLen},
+  };
+  for (const auto& [edit, field] : edits) connect(edit, &QLineEdit::textEdited, this, mark(field));
+  const std::pair<QComboBox*, F> speeds[] = {{ComboBoxModBUS_Speed, F::kModBUS_PortSpeed},
+                                             {ComboBoxV120_Speed, F::kV120_PortSpeed}};
+  for (const auto& [box, field] : speeds) {
+    connect(box, &QComboBox::activated, this, mark(field));
+    connect(box->lineEdit(), &QLineEdit::textEdited, this, mark(field));
+  }
+  const std::pair<QCheckBox*, F> checks[] = {{CheckBoxAutoClean, F::kAutoCleanFlag},
+                                             {CheckBoxAutoStart, F::kAutoStart},
+                                             {CheckBoxAutoHide, F::kAutoHide}};
+  for (const auto& [check, field] : checks) connect(check, &QCheckBox::clicked, this, mark(field));
 }
 
 SettingsPageValues SettingsPage::Read() const {
@@ -124,6 +156,7 @@ SettingsPageValues SettingsPage::Read() const {
   v.AverageLen = EditAvLen->text().toStdString();
   v.AutoStart = CheckBoxAutoStart->isChecked();
   v.AutoHide = CheckBoxAutoHide->isChecked();
+  v.known = known_;
   return v;
 }
 
@@ -142,6 +175,7 @@ void SettingsPage::Write(const SettingsPageValues& v) {
   EditAvLen->setText(QString::fromStdString(v.AverageLen));
   CheckBoxAutoStart->setChecked(v.AutoStart);
   CheckBoxAutoHide->setChecked(v.AutoHide);
+  known_ = v.known;
 }
 
 void SettingsPage::ShowSettings() {

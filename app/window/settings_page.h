@@ -1,6 +1,8 @@
 // The "Настройки" page: the database, port and start-up settings in edit boxes, lists and
 // check boxes. ShowSettings fills it; ApplySettingsEdits validates it and copies it back
-// into the settings (not into the file: that is written when the program ends).
+// into the settings (not into the file: that is written when the program ends). Until
+// ShowSettings has run (the database was down at start), the page shows built-in texts;
+// only the controls the operator has changed are then taken.
 #ifndef KALVIX_APP_WINDOW_SETTINGS_PAGE_H_
 #define KALVIX_APP_WINDOW_SETTINGS_PAGE_H_
 
@@ -8,6 +10,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QWidget>
+#include <bitset>
 
 #include "app/service_state.h"
 #include "app/settings_page_values.h"
@@ -43,8 +46,11 @@ class SettingsPage : public QWidget {
  private:
   SettingsPageValues Read() const;
   void Write(const SettingsPageValues& values);
+  // Marks a control's value as the operator's once they change it.
+  void TrackEntries();
 
   ServiceState& service_;
+  std::bitset<kSettingsPageFieldCount> known_;  // see SettingsPageValues::known
 };
 
 }  // namespace kalvix

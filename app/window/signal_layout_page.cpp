@@ -79,7 +79,8 @@ SignalLayoutPage::SignalLayoutPage(ServiceState& service, QWidget* parent)
 void SignalLayoutPage::OpenSignalTable() { model_->Open(kSignalSelect); }
 
 DbStatus SignalLayoutPage::ClientDataSetSigEditAfterPost(const RowChange& change) {
-  return WriteRowChange(service_.db.user, kSignalTable, model_->TableColumns(), change);
+  return WriteRowChange(service_.db.user, kSignalTable, model_->TableColumns(), change,
+                        model_->TableColumnTypes());
 }
 
 }  // namespace kalvix
