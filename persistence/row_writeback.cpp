@@ -67,7 +67,7 @@ std::string RowValueSql(const DbValue& v) {
     std::string operator()(std::monostate) const { return "NULL"; }
     std::string operator()(int64_t x) const { return std::to_string(x); }
     std::string operator()(double x) const { return SqlFloat(x); }
-    std::string operator()(const std::string& s) const { return s.empty() ? "''" : SqlText(s); }
+    std::string operator()(const std::string& s) const { return SqlString(s); }
     std::string operator()(const DbDateTime& d) const {
       return "'" + FormatDateTime("yyyy-mm-dd hh:nn:ss", d.value) + "'";
     }
