@@ -1,7 +1,5 @@
 #include "app/service_state.h"
 
-#include <chrono>
-
 namespace kalvix {
 
 ServiceState::ServiceState(WorkingPaths workingPaths)
@@ -15,8 +13,9 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
 }
 
 ServiceState::~ServiceState() {
+  // The stop wakes every worker first; then `workers`, the first member to go, joins every
+  // thread before any state they use is destroyed.
   control.StopRequest = true;
-  workers.JoinAll(std::chrono::milliseconds(3000));
 }
 
 bool AddJournalRecord(ServiceState& s, std::string_view message, std::string_view source) {
