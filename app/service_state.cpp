@@ -10,11 +10,15 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
       ModbusLink(paths.workDir) {
   log.EnsureLogDir();
   setpoints.LastTaskTime = ProgramStartTime;
+  // A stop request wakes every wait on the two links' ports at once; the BK-003 poller gives
+  // its own port the same descriptor.
+  ModbusLink.Handle.WatchStop(control.StopRequest.PollFd());
+  VisionLink.WatchStop(control.StopRequest.PollFd());
 }
 
 ServiceState::~ServiceState() {
-  // The stop wakes every worker first; then `workers`, the first member to go, joins every
-  // thread before any state they use is destroyed.
+  // The stop wakes every worker and interrupts the links' waits first; then `workers`, the
+  // first member to go, joins every thread before any state they use is destroyed.
   control.StopRequest = true;
 }
 

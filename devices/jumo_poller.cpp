@@ -96,6 +96,8 @@ bool JumoRead(const JumoPollerContext& c) {
       if (ReadSignal(*c.link, signal, &value)) {
         c.signals.RawValues.SetSlot(index, value);
         c.control.ModuleLastOk[module].store(Now());
+      } else if (Stopped(c)) {
+        return false;  // the stop ended the exchange: not the controller's failure
       } else {
         c.control.ModuleErrors[module].fetch_add(1);
         PostEvent(std::string(kTextJumoReadFailed) + signal.SignalName);

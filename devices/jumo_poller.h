@@ -64,8 +64,9 @@ bool JumoWrite(const JumoPollerContext& context);
 void RunJumoPass(const JumoPollerContext& context);
 
 // The poller's body: raises the thread's priority, zeroes JumoCycleCounter and runs passes
-// paced to the cycle period until StopRequest is set. Every wait, and the pass itself between
-// two exchanges, ends when StopRequest is seen.
+// paced to the cycle period until StopRequest is set. Every wait, the pass itself between
+// two exchanges, and an exchange in progress when the link watches StopRequest (see
+// SerialPort::WatchStop), ends the moment StopRequest is set.
 void RunJumoPoller(const JumoPollerContext& context);
 
 // The thread's entry: RunJumoPoller under the running flag JumoActive (see thread_entry.h).

@@ -296,6 +296,7 @@ bool TVisionLink::Connect(int32_t speed) {
   plan.timeoutsBeforeLine = kVisionPortTimeouts;
   plan.disableRts = true;
   auto port = std::make_unique<SerialPort>();
+  port->WatchStop(stopFd_.load(std::memory_order_acquire));
   const PortOpenResult result =
       RunPortOpen(*port, std::string(kDeviceNamespacePrefix) + PortName(), plan);
   if (result != PortOpenResult::kOk) {
