@@ -101,6 +101,7 @@ std::string TVisionLink::PortName() const {
 
 void TVisionLink::SetPortName(std::string_view value) {
   std::lock_guard change(activeMutex_);
+  if (PortName() == value) return;  // the same name changes nothing, active or not
   if (Active()) {
     ErrMessage(kTextPortWhileActive);
     return;

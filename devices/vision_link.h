@@ -38,7 +38,7 @@ class TVisionLink {
 
   // Properties. Setters that are refused report through ErrMessage.
   std::string PortName() const;
-  void SetPortName(std::string_view value);  // refused while Active
+  void SetPortName(std::string_view value);  // a new name is refused while Active
   std::string QueryString() const;
   void SetQueryString(std::string_view value);  // stores the text, clears Sended
   std::string ResultStr() const;
