@@ -88,9 +88,10 @@ class SerialPort {
   bool DiscardInput();
   // Bytes received and not yet read (0 when closed or on error).
   size_t BytesWaiting() const;
-  // Waits at most `ms` for a byte to arrive; true when one is waiting.
+  // Waits at most `ms` (and at most kMaxPortWaitMs) for a byte to arrive; true when one is
+  // waiting.
   bool WaitReadable(uint32_t ms);
-  // Sleeps `ms`, or less when interrupted; false when interrupted.
+  // Sleeps `ms` (at most kMaxPortWaitMs), or less when interrupted or stopped; false then.
   bool Pause(uint32_t ms);
 
   // Any thread: wakes the wait in progress and fails every later wait until Open.
