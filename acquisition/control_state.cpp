@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "util/tick_count.h"
 
@@ -11,7 +10,6 @@ namespace {
 
 constexpr uint32_t kMinWaitMs = 50;
 constexpr uint32_t kOverrunWaitMs = 200;
-constexpr auto kSlice = std::chrono::milliseconds(200);
 
 }  // namespace
 
@@ -21,16 +19,9 @@ uint32_t CycleWaitMs(uint32_t elapsedMs, uint32_t periodMs) {
 }
 
 void WaitCycleEnd(const ControlState& state, uint32_t t0, uint32_t periodMs) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
+  const auto start = std::chrono::steady_clock::now();
   const uint32_t wait = CycleWaitMs(TicksBetween(t0, TickCount()), periodMs);
-  const auto deadline = start + std::chrono::milliseconds(wait);
-  for (;;) {
-    if (state.StopRequest.load(std::memory_order_acquire)) return;
-    const auto now = Clock::now();
-    if (now >= deadline) return;
-    std::this_thread::sleep_until(std::min(now + kSlice, deadline));
-  }
+  state.StopRequest.WaitUntil(start + std::chrono::milliseconds(wait));
 }
 
 }  // namespace kalvix

@@ -1,7 +1,8 @@
 // The flags and counters through which the window thread, the control thread and the three
 // pollers meet. No thread holds another's handle; these fields are the only signs that a
 // thread runs. Every field is atomic: each has one writer (StopRequest two), and the status
-// display reads them all from the window thread.
+// display reads them all from the window thread. StopRequest and the running flags also wake
+// the threads that wait on them (acquisition/thread_flags.h).
 #ifndef KALVIX_ACQUISITION_CONTROL_STATE_H_
 #define KALVIX_ACQUISITION_CONTROL_STATE_H_
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "acquisition/thread_flags.h"
 #include "util/date_time.h"
 
 namespace kalvix {
@@ -21,11 +23,11 @@ inline constexpr int kModuleCount = 4;
 inline constexpr uint32_t kCyclePeriodMs = 980;
 
 struct ControlState {
-  std::atomic<bool> StopRequest{false};
-  std::atomic<bool> ControlActive{false};
-  std::atomic<bool> JumoActive{false};
-  std::atomic<bool> V120Active{false};
-  std::atomic<bool> BkActive{false};
+  StopSignal StopRequest;
+  RunningFlag ControlActive;
+  RunningFlag JumoActive;
+  RunningFlag V120Active;
+  RunningFlag BkActive;
   std::atomic<bool> JumoEmulFlag{false};
   std::atomic<bool> V120EmulFlag{false};
 
@@ -43,8 +45,7 @@ struct ControlState {
 
 // Waits for the rest of a period that began at tick t0: until t0 + period when that is at
 // least 50 ms away, else 50 ms; 200 ms when the period has already run out. The wait aims at
-// an absolute point of the steady clock, in slices of at most 200 ms, and ends at once when
-// StopRequest is seen before a slice, so a stop is noticed within 200 ms.
+// an absolute point of the steady clock and ends the moment StopRequest is set.
 void WaitCycleEnd(const ControlState& state, uint32_t t0, uint32_t periodMs);
 
 // The wait WaitCycleEnd makes for a given elapsed time, in milliseconds.

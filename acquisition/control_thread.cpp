@@ -1,7 +1,6 @@
 #include "acquisition/control_thread.h"
 
 #include <chrono>
-#include <thread>
 
 #include "acquisition/control_vector.h"
 #include "acquisition/stop_pause.h"
@@ -20,13 +19,8 @@ constexpr int kMaxDbFailures = 300;
 constexpr double kFreshSeconds = 5.0;
 // A link is closed only once its poller has left its loop; a pass ends within this bound.
 constexpr auto kPollerExitBound = std::chrono::milliseconds(3000);
-
-void WaitForFlagClear(const std::atomic<bool>& flag, std::chrono::milliseconds bound) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (flag.load() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
+// How long the "Стоп" button waits for the control thread.
+constexpr auto kStopButtonWait = std::chrono::milliseconds(500);
 
 // One acquisition cycle; false when it failed.
 bool RunCycle(ServiceState& s, const Settings& settings) {
@@ -83,11 +77,11 @@ bool CountDbFailure(ServiceState& s) {
 void Shutdown(ServiceState& s) {
   ControlState& c = s.control;
   s.db.work.Disconnect();
-  // The pollers leave their loops at their next look at StopRequest; a link is closed only
-  // when its poller no longer uses it.
-  WaitForFlagClear(c.JumoActive, kPollerExitBound);
+  // StopRequest has woken the pollers (their pauses and their port waits); a link is closed
+  // only when its poller no longer uses it.
+  c.JumoActive.WaitClearFor(kPollerExitBound);
   s.ModbusLink.Close();
-  WaitForFlagClear(c.V120Active, kPollerExitBound);
+  c.V120Active.WaitClearFor(kPollerExitBound);
   s.VisionLink.SetActive(false);
   AddJournalRecord(s, "<<< Поток управления остановлен. >>>", kServiceSource);
 }
@@ -122,11 +116,7 @@ bool StartControl(ServiceState& s) {
 
 bool StopControl(ServiceState& s) {
   s.control.StopRequest = true;
-  for (int i = 0; i < 10; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!s.control.ControlActive.load()) return true;
-  }
-  return false;
+  return s.control.ControlActive.WaitClearFor(kStopButtonWait);
 }
 
 void ButStartClick(ServiceState& s) {
@@ -151,7 +141,8 @@ void RunControl(ServiceState& s) {
   }
   c.ErrorCounter = 0;
   s.db.work.SetParams(s.db.user.Params());
-  for (int attempt = 0; attempt < kStartConnectAttempts; ++attempt) {
+  // A stop ends the attempts: each may take the client's whole connect time-out.
+  for (int attempt = 0; attempt < kStartConnectAttempts && !c.StopRequest.load(); ++attempt) {
     if (s.db.work.Connect().ok()) break;
     PostEvent("*** Поток приема не смог подключиться к серверу! ***");
   }

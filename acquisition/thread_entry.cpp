@@ -4,9 +4,9 @@
 
 namespace kalvix {
 
-int RunThreadEntry(std::atomic<bool>& runningFlag, const char* threadName,
+int RunThreadEntry(RunningFlag& runningFlag, const char* threadName,
                    const std::function<void()>& body) {
-  if (runningFlag.exchange(true, std::memory_order_acq_rel)) return 0;
+  if (runningFlag.exchange(true)) return 0;
   // A name longer than the kernel allows is refused; the thread then keeps its old name.
   pthread_setname_np(pthread_self(), threadName);
   int result = 1;
@@ -15,7 +15,7 @@ int RunThreadEntry(std::atomic<bool>& runningFlag, const char* threadName,
   } catch (...) {
     result = 0;
   }
-  runningFlag.store(false, std::memory_order_release);
+  runningFlag.store(false);  // wakes whoever waits for this thread to leave
   return result;
 }
 

@@ -7,8 +7,9 @@
 #ifndef KALVIX_ACQUISITION_THREAD_ENTRY_H_
 #define KALVIX_ACQUISITION_THREAD_ENTRY_H_
 
-#include <atomic>
 #include <functional>
+
+#include "acquisition/thread_flags.h"
 
 namespace kalvix {
 
@@ -21,7 +22,7 @@ inline constexpr const char* kThreadNameBk003 = "kalvix-bk003";
 // Returns 0 at once when runningFlag is already set. Otherwise sets it, names the calling
 // thread, runs body and clears the flag: 1 when body returned, 0 when an exception left it
 // (the exception is caught here and goes no further).
-int RunThreadEntry(std::atomic<bool>& runningFlag, const char* threadName,
+int RunThreadEntry(RunningFlag& runningFlag, const char* threadName,
                    const std::function<void()>& body);
 
 }  // namespace kalvix

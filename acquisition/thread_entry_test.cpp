@@ -14,7 +14,7 @@ namespace kalvix {
 namespace {
 
 TEST(ThreadEntry, SecondCopyReturnsAtOnceWhileTheFirstRuns) {
-  std::atomic<bool> running{false};
+  RunningFlag running;
   std::atomic<bool> entered{false};
   std::atomic<bool> release{false};
   std::atomic<int> bodies{0};
@@ -60,7 +60,7 @@ TEST(ThreadEntry, ExceptionStopsAtTheEntryAndClearsTheFlag) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::atomic<bool> running{false};
+    RunningFlag running;
     int result = -1;
     std::thread thread([&] { result = RunThreadEntry(running, kThreadNameBk003, c.body); });
     thread.join();

@@ -28,15 +28,13 @@ void SQLConnectionUserAfterConnect(ServiceState& s) {
 
 bool WaitForAcquisitionToEnd(ServiceState& s, std::chrono::milliseconds bound) {
   const ControlState& c = s.control;
-  const auto running = [&] {
-    return c.ControlActive.load() || c.JumoActive.load() || c.V120Active.load() ||
-           c.BkActive.load();
-  };
   const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (running() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The control thread first: while it runs it may still launch a poller.
+  bool left = true;
+  for (const RunningFlag* flag : {&c.ControlActive, &c.JumoActive, &c.V120Active, &c.BkActive}) {
+    if (!flag->WaitClearUntil(deadline)) left = false;
   }
-  return !running();
+  return left;
 }
 
 void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {

@@ -125,5 +125,40 @@ TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
             texts.end());
 }
 
+// A stop reaches the control thread and every poller at once, wherever each one waits (the
+// control thread possibly for a SELECT that this thread, playing the window, does not serve
+// meanwhile): every running flag clears within the bound of the request, the control
+// thread's after it has waited for the pollers and closed the links.
+TEST_F(ServiceEndToEndTest, StopReachesEveryThreadWithinTheBound) {
+  constexpr auto kStopBound = 50ms;
+  ServiceState& s = *service_;
+  LoadConfigTiming quick;
+  quick.attempts = 2;
+  quick.retryPause = 10ms;
+  quick.settle = 0ms;
+  LoadConfig(s, quick);
+  ASSERT_TRUE(StartControl(s));
+  ASSERT_TRUE(RunWindowUntil(
+      [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 2; }, 20s));
+  // Somewhere inside a cycle.
+  const int32_t cycles = s.control.CycleCounter.load();
+  ASSERT_TRUE(RunWindowUntil([&] { return s.control.CycleCounter.load() > cycles; }, 5s));
+  RunWindowUntil([] { return false; }, 300ms);
+
+  const auto stop = std::chrono::steady_clock::now();
+  s.control.StopRequest = true;
+  const std::pair<const RunningFlag*, const char*> flags[] = {
+      {&s.control.V120Active, "V120"},
+      {&s.control.JumoActive, "JUMO"},
+      {&s.control.BkActive, "BK-003"},
+      {&s.control.ControlActive, "control"},
+  };
+  for (const auto& [flag, name] : flags) {
+    EXPECT_TRUE(flag->WaitClearUntil(stop + 5s)) << name;
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, kStopBound) << name;
+  }
+  EXPECT_TRUE(s.workers.JoinAll(1s));
+}
+
 }  // namespace
 }  // namespace kalvix

@@ -1,7 +1,5 @@
 #include "app/service_jobs.h"
 
-#include <thread>
-
 #include "app/config_file.h"
 #include "journal/event_log.h"
 
@@ -50,10 +48,7 @@ void ShutdownService(ServiceState& s, ShutdownReason reason) {
   }
   // The control thread journals its stop on the way out; wait for it, then write the rows
   // before Closing stops the queue servers for good.
-  const auto deadline = std::chrono::steady_clock::now() + kControlExitBound;
-  while (s.control.ControlActive.load() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  s.control.ControlActive.WaitClearFor(kControlExitBound);
   FlushStatements(s);
 
   s.db.closing = true;

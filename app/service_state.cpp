@@ -1,7 +1,5 @@
 #include "app/service_state.h"
 
-#include <chrono>
-
 #include "app/load_config.h"
 
 namespace kalvix {
@@ -16,11 +14,16 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
   setpoints.LastTaskTime = ProgramStartTime;
   // After every session the user connection opens, at start or after a lost one.
   db.user.SetAfterConnect([this] { SQLConnectionUserAfterConnect(*this); });
+  // A stop request wakes every wait on the two links' ports at once; the BK-003 poller gives
+  // its own port the same descriptor.
+  ModbusLink.Handle.WatchStop(control.StopRequest.PollFd());
+  VisionLink.WatchStop(control.StopRequest.PollFd());
 }
 
 ServiceState::~ServiceState() {
+  // The stop wakes every worker and interrupts the links' waits first; then `workers`, the
+  // first member to go, joins every thread before any state they use is destroyed.
   control.StopRequest = true;
-  workers.JoinAll(std::chrono::milliseconds(3000));
 }
 
 bool AddJournalRecord(ServiceState& s, std::string_view message, std::string_view source) {

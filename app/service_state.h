@@ -38,7 +38,7 @@
 namespace kalvix {
 
 struct DatabaseState {
-  DatabaseState(const std::atomic<bool>* stopRequest, DateTime started)
+  DatabaseState(const StopSignal* stopRequest, DateTime started)
       : selects(stopRequest), retention(started), journal(started) {}
 
   DbConnection user;  // the window thread's own queries
@@ -58,7 +58,7 @@ struct StartupState {
 class ServiceState {
  public:
   explicit ServiceState(WorkingPaths workingPaths);
-  ~ServiceState();  // stops the workers and joins them
+  ~ServiceState();  // stops the workers (waking their waits) and joins them
   ServiceState(const ServiceState&) = delete;
   ServiceState& operator=(const ServiceState&) = delete;
 

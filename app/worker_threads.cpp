@@ -7,17 +7,26 @@
 namespace kalvix {
 
 WorkerThreads::~WorkerThreads() {
-  if (!JoinAll(std::chrono::milliseconds(2000))) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (Worker& w : workers_) {
-      if (w.thread.joinable()) w.thread.detach();
+  // A detached thread would go on using the state this object's owner is about to destroy.
+  // The joins run without the lock, which the ending threads take; a worker may still start
+  // another meanwhile (the control thread launches the pollers), hence the loop.
+  for (;;) {
+    std::list<Worker> workers;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (workers_.empty()) return;
+      workers.splice(workers.end(), workers_);
+    }
+    for (Worker& w : workers) {
+      if (w.thread.joinable()) w.thread.join();
     }
   }
 }
 
 void WorkerThreads::ReapFinishedLocked() {
   for (auto it = workers_.begin(); it != workers_.end();) {
-    if (it->done->load(std::memory_order_acquire)) {
+    if (it->done) {
+      // Its body has returned: the join waits only for the thread's last instructions.
       if (it->thread.joinable()) it->thread.join();
       it = workers_.erase(it);
     } else {
@@ -26,11 +35,20 @@ void WorkerThreads::ReapFinishedLocked() {
   }
 }
 
+bool WorkerThreads::AllDoneLocked() const {
+  for (const Worker& w : workers_) {
+    if (!w.done) return false;
+  }
+  return true;
+}
+
 void WorkerThreads::Start(const std::string& name, std::function<void()> body) {
-  auto done = std::make_shared<std::atomic<bool>>(false);
   std::lock_guard<std::mutex> lock(mutex_);
   ReapFinishedLocked();
-  std::thread thread([body = std::move(body), done, name] {
+  Worker& worker = workers_.emplace_back();
+  // The list never moves its elements, and an element is erased only once `done` is set, so
+  // the thread may refer to its own entry until then.
+  worker.thread = std::thread([this, &worker, body = std::move(body), name] {
     pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
     try {
       body();
@@ -38,29 +56,25 @@ void WorkerThreads::Start(const std::string& name, std::function<void()> body) {
       // No exception leaves a worker; its body has its own handlers, this is the last one.
       PostEvent("*** Необработанная ошибка в потоке " + name + " ***");
     }
-    done->store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> done(mutex_);
+    worker.done = true;
+    finished_.notify_all();
   });
-  workers_.push_back({std::move(thread), std::move(done)});
 }
 
 bool WorkerThreads::JoinAll(std::chrono::milliseconds bound) {
   const auto deadline = std::chrono::steady_clock::now() + bound;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ReapFinishedLocked();
-      if (workers_.empty()) return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  finished_.wait_until(lock, deadline, [this] { return AllDoneLocked(); });
+  ReapFinishedLocked();
+  return workers_.empty();
 }
 
 int WorkerThreads::Running() const {
   std::lock_guard<std::mutex> lock(mutex_);
   int running = 0;
   for (const Worker& w : workers_) {
-    if (!w.done->load(std::memory_order_acquire)) ++running;
+    if (!w.done) ++running;
   }
   return running;
 }

@@ -1,15 +1,15 @@
 // The service's worker threads. The design has no thread ever wait for another: a thread's
 // running flag is the only sign that it runs. The threads are still kept here as std::thread
-// objects, so that the process can join them before the state they use is destroyed; a thread
-// is joined only once it has finished its body, so a join never waits for a loop.
+// objects, so that the process can join them before the state they use is destroyed. A
+// thread is never detached: the owner asks the workers to stop (StopRequest, which also wakes
+// their port waits) before this object goes, and its destructor joins every one of them.
 #ifndef KALVIX_APP_WORKER_THREADS_H_
 #define KALVIX_APP_WORKER_THREADS_H_
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <list>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,7 +19,7 @@ namespace kalvix {
 class WorkerThreads {
  public:
   WorkerThreads() = default;
-  ~WorkerThreads();  // JoinAll with a short bound; what still runs is detached
+  ~WorkerThreads();  // joins every thread, however long its body still runs
   WorkerThreads(const WorkerThreads&) = delete;
   WorkerThreads& operator=(const WorkerThreads&) = delete;
 
@@ -27,8 +27,8 @@ class WorkerThreads {
   // finished are joined first. Any thread.
   void Start(const std::string& name, std::function<void()> body);
 
-  // Waits up to `bound` for every thread to finish its body and joins those that did.
-  // True when none is left running.
+  // Waits up to `bound` for every thread to finish its body (waking as each one does) and
+  // joins those that did. True when none is left running. Not from a worker itself.
   bool JoinAll(std::chrono::milliseconds bound);
 
   // Threads whose body has not returned yet.
@@ -37,12 +37,14 @@ class WorkerThreads {
  private:
   struct Worker {
     std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
+    bool done = false;  // guarded by mutex_
   };
   void ReapFinishedLocked();
+  bool AllDoneLocked() const;
 
   mutable std::mutex mutex_;
-  std::list<Worker> workers_;  // guarded by mutex_
+  std::condition_variable finished_;  // a worker's body has returned
+  std::list<Worker> workers_;         // guarded by mutex_
 };
 
 }  // namespace kalvix

@@ -6,10 +6,11 @@
 // Every read is bounded: when the set_timeouts setting is off the port gets the default
 // time-out set instead of whatever the driver had, under which a silent device could hold
 // the read, and with it the poller's stop, without end. A site's time-out file may still set
-// a long budget; Interrupt() cuts such a read short.
+// a long budget, but never one beyond kMaxPortWaitMs; Interrupt() and a watched stop request
+// cut such a read short.
 //
-// Threads: one owner thread (the BK-003 poller) calls every member except Interrupt(),
-// which any thread may call to end the owner's read or write at once.
+// Threads: one owner thread (the BK-003 poller) calls every member except Interrupt() and
+// WatchStop(), which any thread may call.
 #ifndef KALVIX_DEVICES_BK003_LINK_H_
 #define KALVIX_DEVICES_BK003_LINK_H_
 
@@ -58,6 +59,10 @@ class Bk003Link {
   // Any thread: ends the owner's read or write in progress, and every later one until the
   // port is opened again.
   void Interrupt() { port_.Interrupt(); }
+
+  // The stop request's descriptor: while a stop is requested every wait of the exchange ends
+  // at once (see SerialPort::WatchStop).
+  void WatchStop(int fd) { port_.WatchStop(fd); }
 
   // The time-outs the port reads with (for the status display and tests).
   const PortTimeouts& Timeouts() const { return port_.Timeouts(); }

@@ -13,7 +13,11 @@ namespace kalvix {
 Bk003Poller::Bk003Poller(const Bk003PollerContext& context, Bk003PollerSettings settings)
     : context_(context),
       settings_(std::move(settings)),
-      link_(settings_.workDir, settings_.setTimeouts) {}
+      link_(settings_.workDir, settings_.setTimeouts) {
+  // The poller owns its port, so it is the one to make the stop request reach the port's
+  // waits: a stop then ends an exchange in progress at once.
+  link_.WatchStop(context_.control.StopRequest.PollFd());
+}
 
 void Bk003Poller::Run() {
   RaiseThreadPriority(ThreadPriority::kHighest);

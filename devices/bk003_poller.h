@@ -12,8 +12,9 @@
 // it again: a line that failed that way (an adapter pulled out, the other end gone) stays
 // dead until it is reopened, and the poller recovers when the device returns.
 //
-// Every read is bounded even with set_timeouts off (see Bk003Link), so a silent device
-// cannot hold the poller past a stop request; every pause ends when StopRequest is set.
+// Every read is bounded even with set_timeouts off (see Bk003Link), and the port watches
+// StopRequest, so a silent device cannot hold the poller past a stop request: every pause
+// and every wait on the line ends the moment StopRequest is set.
 //
 // Ownership and threads: one Bk003Poller lives on the poller thread, which is the only user
 // of its port. The context's objects belong to the state owner and outlive the thread; the

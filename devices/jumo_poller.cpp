@@ -96,6 +96,8 @@ bool JumoRead(const JumoPollerContext& c) {
       if (ReadSignal(*c.link, signal, &value)) {
         c.signals.RawValues.SetSlot(index, value);
         c.control.ModuleLastOk[module].store(Now());
+      } else if (Stopped(c)) {
+        return false;  // the stop ended the exchange: not the controller's failure
       } else {
         c.control.ModuleErrors[module].fetch_add(1);
         PostEvent(std::string(kTextJumoReadFailed) + signal.SignalName);
@@ -128,7 +130,13 @@ bool JumoWrite(const JumoPollerContext& c) {
     if (Stopped(c)) return false;
     Address(*c.link, signal);
     const float value = ToSingle(c.signals.OutputValues.Slot(static_cast<int>(slot)));
-    if (!c.link->WritePair(signal.Addr, std::bit_cast<uint32_t>(value))) result = false;
+    if (!c.link->WritePair(signal.Addr, std::bit_cast<uint32_t>(value))) {
+      if (Stopped(c)) return false;  // the stop ended the exchange
+      // The controller did not confirm the set-point: counted and posted like a failed read.
+      c.control.ModuleErrors[ModuleOf(signal)].fetch_add(1);
+      PostEvent(std::string(kTextJumoWriteFailed) + signal.SignalName);
+      result = false;
+    }
     if (!PauseUnlessStopped(c.control, kJumoWritePauseMs)) return false;
   }
   return result;

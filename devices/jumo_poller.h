@@ -1,7 +1,8 @@
 // The JUMO poller: once a second it reads every JUMO input signal through the Modbus master
 // into RawValues, and while a new density set-point is pending it writes every JUMO output
 // signal. Per controller it keeps the time of the last good read and a count of failed
-// reads (ModuleLastOk and ModuleErrors, entries " JUMO 1" and " JUMO 2").
+// reads and unconfirmed writes (ModuleLastOk and ModuleErrors, entries " JUMO 1" and
+// " JUMO 2").
 //
 // Signals: a JUMO input is a signal of bus "JUMO" whose name is not empty and does not begin
 // with "_"; a JUMO output is one whose name begins with "_". DevNum 1 counts for " JUMO 1",
@@ -40,6 +41,7 @@ inline constexpr uint32_t kJumoWritePauseMs = 200;
 inline constexpr uint32_t kJumoIdleWritePauseMs = 100;
 
 inline constexpr const char* kTextJumoReadFailed = "Сбой чтения сигнала ";
+inline constexpr const char* kTextJumoWriteFailed = "Сбой записи сигнала ";
 inline constexpr const char* kTextJumoReadFault = "Ошибка в функции  ModBUS_read()";
 
 bool IsJumoInput(const TSignalSet& signal);
@@ -56,16 +58,20 @@ bool JumoRead(const JumoPollerContext& context);
 // One write pass: while JumoWritePending is set, counts JumoWriteCountdown down (the pending
 // state ends on the pass that finds it at 0 or below, so MaxWriteCount + 1 passes write) and
 // writes each output's OutputValues slot as a single-precision float into two registers.
-// Nothing is sent under JUMO emulation. False when the master is missing or not connected,
-// when a write was not confirmed, or when a stop request cut the pass short.
+// Nothing is sent under JUMO emulation. A write the controller does not confirm (no echo, a
+// refusal) is counted in its controller's ModuleErrors and posted as "Сбой записи сигнала "
+// with the signal's name, and the pass goes on. False when the master is missing or not
+// connected, when a write was not confirmed, or when a stop request cut the pass short (an
+// exchange the stop ended is neither counted nor posted).
 bool JumoWrite(const JumoPollerContext& context);
 
 // One pass without the pacing wait: the pass counter, JumoRead, JumoWrite.
 void RunJumoPass(const JumoPollerContext& context);
 
 // The poller's body: raises the thread's priority, zeroes JumoCycleCounter and runs passes
-// paced to the cycle period until StopRequest is set. Every wait, and the pass itself between
-// two exchanges, ends when StopRequest is seen.
+// paced to the cycle period until StopRequest is set. Every wait, the pass itself between
+// two exchanges, and an exchange in progress when the link watches StopRequest (see
+// SerialPort::WatchStop), ends the moment StopRequest is set.
 void RunJumoPoller(const JumoPollerContext& context);
 
 // The thread's entry: RunJumoPoller under the running flag JumoActive (see thread_entry.h).

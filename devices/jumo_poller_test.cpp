@@ -90,6 +90,36 @@ TEST_F(JumoPollerTest, NewSetpointIsWrittenOnMaxWriteCountPlusOnePasses) {
   EXPECT_EQ(plant_->Writes().size(), 3u) << "only the output signal is written";
 }
 
+// A set-point the controller does not take is no longer silent: it counts for its controller
+// and is posted, once per write, like a failed read.
+TEST_F(JumoPollerTest, UnconfirmedSetpointWriteIsCountedAndPosted) {
+  struct Case {
+    const char* name;
+    int32_t address;  // of "_PLSZ"; the controller refuses a register it does not have
+    bool silent;
+  };
+  const Case cases[] = {{"refused", 4000, false}, {"unanswered", 8, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<TSignalSet> layout = signals_.Signals();
+    layout[static_cast<size_t>(Slot("_PLSZ"))].Addr = c.address;
+    signals_.Replace(layout);
+    plant_->SetFault(DeviceId::kJumo1, {.silent = c.silent});
+    control_.ModuleErrors[kModuleJumo1] = 0;
+    signals_.OutputValues.SetSlot(Slot("_PLSZ"), 1.45);
+    setpoints_.JumoWriteCountdown = 0;
+    setpoints_.JumoWritePending = true;
+    DrainEvents();
+
+    EXPECT_FALSE(JumoWrite(Context()));
+
+    EXPECT_EQ(control_.ModuleErrors[kModuleJumo1].load(), 1);
+    EXPECT_EQ(control_.ModuleErrors[kModuleJumo2].load(), 0);
+    EXPECT_EQ(DrainEvents(), std::vector<std::string>{"Сбой записи сигнала _PLSZ"});
+    EXPECT_TRUE(WritesTo(DeviceId::kJumo1, "reg 8").empty()) << plant_->FormatWrites();
+  }
+}
+
 TEST_F(JumoPollerTest, EmulationCopiesEmulatorValuesWithoutTrafficOrPauses) {
   control_.JumoEmulFlag = true;
   signals_.EmulatorValues.SetSlot(Slot("PLS"), 12.5);

@@ -1,7 +1,7 @@
 // The fixture of the poller tests: the simulated default plant on its pseudo-terminals, the
 // service's signal set built from the same layout (as db/default_plant.sql describes it),
 // and the shared state the pollers work on, with the Modbus master and the Vision link open
-// on the plant's lines.
+// on the plant's lines and watching the stop request.
 #ifndef KALVIX_DEVICES_POLLER_TEST_PLANT_H_
 #define KALVIX_DEVICES_POLLER_TEST_PLANT_H_
 
@@ -88,6 +88,9 @@ class PlantPollerTest : public ::testing::Test {
     ASSERT_TRUE(plant_->Start(&error)) << error;
     signals_.Replace(PlantSignals(plant_->Layout()));
 
+    // As the service wires them: a stop request wakes every wait on the two links' lines.
+    modbus_.Handle.WatchStop(control_.StopRequest.PollFd());
+    vision_.WatchStop(control_.StopRequest.PollFd());
     modbus_.PortName = plant_->PortPath(plantsim::Line::kModbus);
     ASSERT_TRUE(modbus_.Open(9600)) << modbus_.ErrorText;
     vision_.SetPortName(plant_->PortPath(plantsim::Line::kVision));

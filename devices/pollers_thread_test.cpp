@@ -5,6 +5,8 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -78,6 +80,67 @@ TEST_F(PollerThreadsTest, AllThreeServeThePlantAndStopPromptly) {
   EXPECT_EQ(control_.ModuleErrors[kModuleJumo2].load(), 0);
   EXPECT_EQ(control_.ModuleErrors[kModuleV120].load(), 0);
   EXPECT_EQ(counters_.BkFailCount.load(), 0);
+}
+
+// A stop reaches every poller at once, wherever it is: in its pacing wait (a healthy plant)
+// or in the middle of an exchange with a silent device, the BK-003's under a site's file
+// that allows 2^32 ms. Each running flag clears within kStopBound of the request, far below
+// the 200 ms slices the waits were once polled in, and below any read the devices could
+// make it wait for.
+TEST_F(PollerThreadsTest, StopReachesEveryPollerWithinTheBound) {
+  constexpr auto kStopBound = std::chrono::milliseconds(50);
+  struct Case {
+    const char* name;
+    bool silent;
+  };
+  for (const Case& c : {Case{"in the pacing waits", false}, Case{"in exchanges", true}}) {
+    SCOPED_TRACE(c.name);
+    control_.StopRequest = false;
+    const plantsim::FaultSet faults{.silent = c.silent};
+    for (auto device : {plantsim::DeviceId::kJumo1, plantsim::DeviceId::kJumo2,
+                        plantsim::DeviceId::kV120, plantsim::DeviceId::kBk003}) {
+      plant_->SetFault(device, faults);
+    }
+    const std::string bkPort = plant_->PortPath(plantsim::Line::kBk003);
+    std::ofstream(workDir_ / (std::filesystem::path(bkPort).filename().string() + "SET.INI"))
+        << "[timeouts]\nRInterval=0\nRMult=4294967295\nRConst=4294967295\n";
+    const JumoPollerContext jumo{control_, signals_, setpoints_, counters_, &modbus_};
+    const V120PollerContext v120{control_, signals_, setpoints_, counters_, vision_};
+    const Bk003PollerContext bk{control_, signals_, counters_};
+    Bk003PollerSettings bkSettings;
+    bkSettings.portName = bkPort;
+    bkSettings.workDir = workDir_;
+    bkSettings.setTimeouts = true;
+
+    counters_.JumoCycleCounter = 0;
+    counters_.V120CycleCounter = 0;
+    counters_.BkCycleCounter = 0;
+    std::thread threads[3] = {
+        std::thread([&] { V120PollerEntry(v120); }),
+        std::thread([&] { JumoPollerEntry(jumo); }),
+        std::thread([&] { Bk003PollerEntry(bk, bkSettings); }),
+    };
+    // Every poller has begun its passes; with silent devices each is then inside a read.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return counters_.JumoCycleCounter.load() >= 1 && counters_.V120CycleCounter.load() >= 1 &&
+                 counters_.BkCycleCounter.load() >= 1;
+        },
+        std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    const auto stop = Clock::now();
+    control_.StopRequest = true;
+    const RunningFlag* flags[] = {&control_.V120Active, &control_.JumoActive, &control_.BkActive};
+    const char* names[] = {"V120", "JUMO", "BK-003"};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_TRUE(flags[i]->WaitClearUntil(stop + std::chrono::seconds(5))) << names[i];
+      EXPECT_LT(Clock::now() - stop, kStopBound) << names[i];
+    }
+    for (std::thread& t : threads) t.join();
+    std::filesystem::remove(workDir_ /
+                            (std::filesystem::path(bkPort).filename().string() + "SET.INI"));
+  }
 }
 
 }  // namespace

@@ -1,8 +1,25 @@
 #include "devices/port_timeouts.h"
 
+#include <charconv>
+#include <optional>
+#include <string>
+
 #include "app/profile_file.h"
 
 namespace kalvix {
+namespace {
+
+// A whole decimal number from 0 to 0xFFFFFFFF ("+5" too, as the settings reader takes it);
+// anything else, a sign of minus included, is no value.
+std::optional<uint32_t> ParseTimeout(std::string_view text) {
+  if (text.size() > 1 && text.front() == '+') text.remove_prefix(1);
+  uint32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
 
 std::filesystem::path PortTimeoutsFile(const std::filesystem::path& workDir,
                                        std::string_view portName) {
@@ -18,7 +35,9 @@ PortTimeouts ReadPortTimeouts(const std::filesystem::path& workDir, std::string_
   PortTimeouts t;
   if (!file.Load()) return t;  // unreadable: the defaults, as for a missing file
   auto read = [&file](const char* key, uint32_t fallback) {
-    return static_cast<uint32_t>(file.ReadInteger("timeouts", key, static_cast<int>(fallback)));
+    const std::optional<std::string> text = file.ReadValue("timeouts", key);
+    if (!text) return fallback;
+    return ParseTimeout(*text).value_or(fallback);
   };
   t.readInterval = read("RInterval", t.readInterval);
   t.readMultiplier = read("RMult", t.readMultiplier);

@@ -42,10 +42,40 @@ std::optional<tcflag_t> StandardCode(uint32_t rate) {
   return std::nullopt;
 }
 
-// A budget of multiplier * n + constant ms; nothing when both are zero (no limit).
-std::optional<int64_t> Budget(uint32_t multiplier, uint32_t constant, size_t n) {
-  if (multiplier == 0 && constant == 0) return std::nullopt;
-  return static_cast<int64_t>(multiplier) * static_cast<int64_t>(n) + constant;
+// A budget of multiplier * n + constant ms, at most the ceiling; both zero mean no limit,
+// which the ceiling bounds as well.
+int64_t Budget(uint32_t multiplier, uint32_t constant, size_t n) {
+  if (multiplier == 0 && constant == 0) return kMaxPortWaitMs;
+  const int64_t budget = static_cast<int64_t>(multiplier) * static_cast<int64_t>(n) + constant;
+  return std::min(budget, kMaxPortWaitMs);
+}
+
+// How a read of n bytes waits under a time-out set.
+struct ReadPlan {
+  bool atOnce = false;         // return at once with what has arrived
+  bool firstBytesEnd = false;  // return as soon as anything has arrived
+  int64_t totalMs = 0;         // the whole read's budget
+  int64_t gapMs = 0;           // the longest silence after the first byte; 0: no gap limit
+};
+
+ReadPlan PlanRead(const PortTimeouts& t, size_t n) {
+  ReadPlan plan;
+  if (t.readInterval == kReturnImmediately) {
+    if (t.readMultiplier == 0 && t.readConstant == 0) {
+      plan.atOnce = true;
+      return plan;
+    }
+    if (t.readMultiplier == kReturnImmediately && t.readConstant > 0 &&
+        t.readConstant < kReturnImmediately) {
+      plan.firstBytesEnd = true;
+      plan.totalMs = std::min<int64_t>(t.readConstant, kMaxPortWaitMs);
+      return plan;
+    }
+  } else {
+    plan.gapMs = t.readInterval;
+  }
+  plan.totalMs = Budget(t.readMultiplier, t.readConstant, n);
+  return plan;
 }
 
 }  // namespace
@@ -136,11 +166,7 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
   if (fd_ < 0) return {0, PortStatus::kNotOpen};
   if (InterruptPending()) return {0, PortStatus::kInterrupted};
   const size_t n = into.size();
-  const PortTimeouts& t = timeouts_;
-  const bool immediate =
-      t.readInterval == kReturnImmediately && t.readMultiplier == 0 && t.readConstant == 0;
-  const std::optional<int64_t> total = Budget(t.readMultiplier, t.readConstant, n);
-  const bool gapLimit = t.readInterval != 0 && t.readInterval != kReturnImmediately;
+  const ReadPlan plan = PlanRead(timeouts_, n);
 
   const Clock::time_point start = Clock::now();
   Clock::time_point lastByte = start;
@@ -153,15 +179,14 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
       continue;
     }
     if (r < 0 && errno != EAGAIN && errno != EINTR) return {got, Failed()};
-    if (immediate) break;
+    // Nothing more is waiting now.
+    if (plan.atOnce || (plan.firstBytesEnd && got > 0)) break;
 
-    int64_t waitMs = -1;
-    if (total) waitMs = *total - MillisSince(start);
-    if (got > 0 && gapLimit) {
-      const int64_t gapLeft = static_cast<int64_t>(t.readInterval) - MillisSince(lastByte);
-      waitMs = waitMs < 0 ? gapLeft : std::min(waitMs, gapLeft);
+    int64_t waitMs = plan.totalMs - MillisSince(start);
+    if (got > 0 && plan.gapMs > 0) {
+      waitMs = std::min(waitMs, plan.gapMs - MillisSince(lastByte));
     }
-    if ((total || (got > 0 && gapLimit)) && waitMs <= 0) break;
+    if (waitMs <= 0) break;
     switch (Wait(POLLIN, waitMs)) {
       case WaitResult::kReady:
         break;
@@ -192,8 +217,7 @@ PortIo SerialPort::ReadAvailable(std::span<uint8_t> into) {
 PortIo SerialPort::Write(std::span<const uint8_t> bytes) {
   if (fd_ < 0) return {0, PortStatus::kNotOpen};
   if (InterruptPending()) return {0, PortStatus::kInterrupted};
-  const std::optional<int64_t> total =
-      Budget(timeouts_.writeMultiplier, timeouts_.writeConstant, bytes.size());
+  const int64_t total = Budget(timeouts_.writeMultiplier, timeouts_.writeConstant, bytes.size());
   const Clock::time_point start = Clock::now();
   size_t sent = 0;
   while (sent < bytes.size()) {
@@ -203,8 +227,8 @@ PortIo SerialPort::Write(std::span<const uint8_t> bytes) {
       continue;
     }
     if (r < 0 && errno != EAGAIN && errno != EINTR) return {sent, Failed()};
-    const int64_t waitMs = total ? *total - MillisSince(start) : -1;
-    if (total && waitMs <= 0) break;
+    const int64_t waitMs = total - MillisSince(start);
+    if (waitMs <= 0) break;
     switch (Wait(POLLOUT, waitMs)) {
       case WaitResult::kReady:
         break;
@@ -223,7 +247,7 @@ bool SerialPort::Drain() {
   if (fd_ < 0) return false;
   int queued = 0;
   if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
-  const std::optional<int64_t> total =
+  const int64_t total =
       Budget(timeouts_.writeMultiplier, timeouts_.writeConstant, static_cast<size_t>(queued));
   const Clock::time_point start = Clock::now();
   // The driver offers no wake-up for "transmitter empty" that a poll() can wait on
@@ -231,11 +255,9 @@ bool SerialPort::Drain() {
   // can send what is left.
   while (queued > 0) {
     int64_t waitMs = std::max<int64_t>(1, (static_cast<int64_t>(queued) * CharTimeMicros()) / 1000);
-    if (total) {
-      const int64_t left = *total - MillisSince(start);
-      if (left <= 0) return false;
-      waitMs = std::min(waitMs, left);
-    }
+    const int64_t left = total - MillisSince(start);
+    if (left <= 0) return false;
+    waitMs = std::min(waitMs, left);
     if (!Pause(static_cast<uint32_t>(waitMs))) return false;
     if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
   }
@@ -280,26 +302,35 @@ void SerialPort::ClearInterrupt() {
 
 SerialPort::WaitResult SerialPort::Wait(short events, int64_t timeoutMs) {
   const Clock::time_point start = Clock::now();
+  timeoutMs = std::clamp<int64_t>(timeoutMs, 0, kMaxPortWaitMs);
   for (;;) {
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, events, 0}};
-    const nfds_t count = (events != 0 && fd_ >= 0) ? 2 : 1;
-    int left = -1;
-    if (timeoutMs >= 0) {
-      const int64_t remaining = timeoutMs - MillisSince(start);
-      if (remaining <= 0 && count == 1) return WaitResult::kTimeout;
-      left = static_cast<int>(std::clamp<int64_t>(remaining, 0, 1 << 30));
-    }
-    const int r = ::poll(fds, count, left);
+    // The wake-ups first: an interrupt or a stop wins over a ready line.
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = {wakeFd_, POLLIN, 0};
+    const int stopFd = stopFd_.load(std::memory_order_acquire);
+    if (stopFd >= 0) fds[count++] = {stopFd, POLLIN, 0};
+    const nfds_t wakeCount = count;
+    if (events != 0 && fd_ >= 0) fds[count++] = {fd_, events, 0};
+
+    const int64_t remaining = timeoutMs - MillisSince(start);
+    if (remaining <= 0 && count == wakeCount) return WaitResult::kTimeout;
+    const int r = ::poll(fds, count, static_cast<int>(std::max<int64_t>(remaining, 0)));
     if (r < 0) {
       if (errno == EINTR) continue;
       return WaitResult::kError;
     }
-    if (fds[0].revents & POLLIN) return WaitResult::kInterrupted;
-    if (r == 0) return WaitResult::kTimeout;
-    if (count == 2) {
-      if (fds[1].revents & events) return WaitResult::kReady;
-      if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) return WaitResult::kError;
+    for (nfds_t i = 0; i < wakeCount; ++i) {
+      if (fds[i].revents & POLLIN) return WaitResult::kInterrupted;
     }
+    if (r == 0) return WaitResult::kTimeout;
+    if (count > wakeCount) {
+      const short got = fds[wakeCount].revents;
+      if (got & events) return WaitResult::kReady;
+      if (got & (POLLERR | POLLHUP | POLLNVAL)) return WaitResult::kError;
+    }
+    // Something else woke the poll (a wake-up descriptor in error): never spin past the end.
+    if (MillisSince(start) >= timeoutMs) return WaitResult::kTimeout;
   }
 }
 

@@ -3,8 +3,10 @@
 // Ownership and threads: one owner thread calls every member except Interrupt(), which any
 // thread may call at any time to wake a wait in progress (a read, a write, a drain or a
 // pause) at once; the wait then reports PortStatus::kInterrupted, and so does every later
-// wait until the port is opened again. A stop sequence calls Interrupt() and then lets the
-// owner close the port; without it every read and write still ends within its budget.
+// wait until the port is opened again. A port may also watch the service's stop request
+// (WatchStop): while a stop is requested every wait ends at once as interrupted, so a stop
+// reaches a thread wherever on the line it waits. Without either, every read and write still
+// ends within its budget, and no budget is longer than kMaxPortWaitMs.
 //
 // Open is exclusive: TIOCEXCL keeps other (unprivileged) openers out, and a non-blocking
 // flock on the device keeps out a second opener even when it runs as root, on real ports
@@ -86,13 +88,20 @@ class SerialPort {
   bool DiscardInput();
   // Bytes received and not yet read (0 when closed or on error).
   size_t BytesWaiting() const;
-  // Waits at most `ms` for a byte to arrive; true when one is waiting.
+  // Waits at most `ms` (and at most kMaxPortWaitMs) for a byte to arrive; true when one is
+  // waiting.
   bool WaitReadable(uint32_t ms);
-  // Sleeps `ms`, or less when interrupted; false when interrupted.
+  // Sleeps `ms` (at most kMaxPortWaitMs), or less when interrupted or stopped; false then.
   bool Pause(uint32_t ms);
 
   // Any thread: wakes the wait in progress and fails every later wait until Open.
   void Interrupt();
+
+  // Every wait also polls `fd` (-1: none) and ends as interrupted while it is readable: the
+  // descriptor of the stop request (StopSignal::PollFd), readable exactly while a stop is
+  // requested, so the port works again once the request is cleared. The descriptor must
+  // outlive the port's use of it. Kept across Open and Close. Any thread.
+  void WatchStop(int fd) { stopFd_.store(fd, std::memory_order_release); }
 
   // Whether a read or write has failed with an I/O error since the last Open: the device is
   // gone (a USB adapter pulled out, the far end of a line closed) and only opening the port
@@ -101,14 +110,16 @@ class SerialPort {
 
  private:
   enum class WaitResult { kReady, kTimeout, kInterrupted, kError };
-  // Waits up to timeoutMs (negative: no limit) for `events` on the port, or for an interrupt.
+  // Waits up to timeoutMs (at most kMaxPortWaitMs) for `events` on the port, or for an
+  // interrupt or a stop.
   WaitResult Wait(short events, int64_t timeoutMs);
   bool InterruptPending() const;
   void ClearInterrupt();
   uint32_t CharTimeMicros() const;
 
   int fd_ = -1;
-  int wakeFd_ = -1;  // eventfd, constant after construction; written by Interrupt()
+  int wakeFd_ = -1;              // eventfd, constant after construction; written by Interrupt()
+  std::atomic<int> stopFd_{-1};  // see WatchStop
   std::atomic<bool> interrupted_{false};  // set by Interrupt(), cleared by Open
   std::atomic<bool> lineFailed_{false};   // set by an I/O error, cleared by Open
   PortStatus Failed() {

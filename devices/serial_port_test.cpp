@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "acquisition/thread_flags.h"
 #include "devices/port_open.h"
 #include "devices/port_timeouts.h"
 #include "devices/pseudo_terminal.h"
@@ -171,6 +172,107 @@ TEST_F(SerialPortTest, ReturnImmediatelyDeliversWhatIsThere) {
   EXPECT_LT(MillisSince(start), 50);
 }
 
+// The two "return at once" settings of the serial API the time-out files were written for:
+// MAXDWORD as the read interval with no total budget, and MAXDWORD as the read interval and
+// multiplier with a constant, which waits at most the constant for the first byte.
+TEST_F(SerialPortTest, ReturnAtOnceSettingsDeliverWhatHasArrived) {
+  constexpr uint32_t kMax = kReturnImmediately;
+  struct Case {
+    const char* name;
+    PortTimeouts timeouts;
+    size_t before;         // bytes on the line before the read
+    int64_t laterMs;       // when the next byte comes (< 0: none)
+    size_t count;          // bytes the read delivers
+    int64_t minMs, maxMs;  // how long it takes, with room for a loaded machine
+  };
+  const Case cases[] = {
+      {"at once, nothing there", {kMax, 0, 0, 7, 30}, 0, 100, 0, 0, 50},
+      {"at once, what is there", {kMax, 0, 0, 7, 30}, 3, 100, 3, 0, 50},
+      {"first byte, what is there", {kMax, kMax, 1500, 7, 30}, 3, 100, 3, 0, 50},
+      {"first byte comes later", {kMax, kMax, 1500, 7, 30}, 0, 100, 1, 90, 400},
+      {"first byte never comes", {kMax, kMax, 300, 7, 30}, 0, -1, 0, 290, 600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(port_.DiscardInput());
+    port_.SetTimeouts(c.timeouts);
+    if (c.before > 0) {
+      ASSERT_TRUE(pty_.WriteMaster(std::vector<uint8_t>(c.before, 0x55)));
+      ASSERT_TRUE(port_.WaitReadable(200));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::thread later([&] {
+      if (c.laterMs < 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.laterMs));
+      pty_.WriteMaster(Bytes({0x66}));
+    });
+    uint8_t buf[14];
+    const auto start = Clock::now();
+    const PortIo r = port_.Read(buf);
+    const int64_t took = MillisSince(start);
+    later.join();
+    EXPECT_TRUE(r.Ok());
+    EXPECT_EQ(r.count, c.count);
+    EXPECT_GE(took, c.minMs);
+    EXPECT_LT(took, c.maxMs);
+  }
+}
+
+// A time-out set that means "no limit", or a budget of 2^32 ms from a site's file, still ends
+// a read or write on a silent line within the ceiling.
+TEST_F(SerialPortTest, NoWaitOutlastsTheCeiling) {
+  constexpr uint32_t kMax = kReturnImmediately;
+  const PortTimeouts unbounded[] = {{0, 0, 0, 0, 0}, {kMax, kMax, kMax, kMax, kMax}};
+  for (const PortTimeouts& t : unbounded) {
+    SCOPED_TRACE(t.readConstant);
+    port_.SetTimeouts(t);
+    uint8_t buf[14];
+    const auto start = Clock::now();
+    const PortIo r = port_.Read(buf);
+    EXPECT_TRUE(r.Ok());
+    EXPECT_EQ(r.count, 0u);
+    EXPECT_GE(MillisSince(start), kMaxPortWaitMs - 10);
+    EXPECT_LT(MillisSince(start), kMaxPortWaitMs + 500);
+  }
+  // Nobody reads the other end: the write fills the terminal's buffer and then waits.
+  const std::vector<uint8_t> lots(1 << 20, 0x41);
+  const auto start = Clock::now();
+  const PortIo w = port_.Write(lots);
+  EXPECT_TRUE(w.Ok());
+  EXPECT_LT(w.count, lots.size());
+  EXPECT_GE(MillisSince(start), kMaxPortWaitMs - 10);
+  EXPECT_LT(MillisSince(start), kMaxPortWaitMs + 500);
+}
+
+// A port that watches the stop request: a stop ends the wait in progress at once, and every
+// wait while it stands; once cleared, the port works again without being reopened.
+TEST_F(SerialPortTest, StopRequestEndsTheWaitsOfAWatchingPort) {
+  StopSignal stop;
+  port_.WatchStop(stop.PollFd());
+  port_.SetTimeouts({0, 0, 1900, 7, 30});
+  Clock::time_point stopped;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stopped = Clock::now();
+    stop = true;
+  });
+  uint8_t buf[4];
+  const PortIo r = port_.Read(buf);
+  const auto woke = Clock::now();
+  stopper.join();
+  EXPECT_EQ(r.status, PortStatus::kInterrupted);
+  EXPECT_LT(woke - stopped, std::chrono::milliseconds(50));
+  EXPECT_FALSE(port_.Pause(1000));
+  EXPECT_FALSE(port_.WaitReadable(1000));
+
+  stop = false;
+  EXPECT_TRUE(port_.Pause(1));
+  ASSERT_TRUE(pty_.WriteMaster(Bytes({1, 2, 3, 4})));
+  const PortIo again = port_.Read(buf);
+  EXPECT_TRUE(again.Ok());
+  EXPECT_EQ(again.count, 4u);
+}
+
 TEST_F(SerialPortTest, DiscardAndBytesWaiting) {
   ASSERT_TRUE(pty_.WriteMaster(Bytes({9, 8, 7, 6})));
   ASSERT_TRUE(port_.WaitReadable(200));
@@ -239,13 +341,42 @@ TEST_F(PortTimeoutsFileTest, OneKeyChangesOnlyThatValueOfThatPort) {
 
 TEST_F(PortTimeoutsFileTest, EveryKeyIsReadAndBadValuesFallBack) {
   Write("ttyUSB0SET.INI",
-        "[Timeouts]\nrinterval=-1\nRMult=0\nRConst=0\nWMult=abc\nWConst=5\n[other]\nRMult=9\n");
+        "[Timeouts]\nrinterval=4294967295\nRMult=0\nRConst=0\nWMult=abc\nWConst=5\n[other]\n"
+        "RMult=9\n");
   const PortTimeouts t = ReadPortTimeouts(dir_, "/dev/ttyUSB0");
   EXPECT_EQ(t.readInterval, kReturnImmediately);
   EXPECT_EQ(t.readMultiplier, 0u);
   EXPECT_EQ(t.readConstant, 0u);
   EXPECT_EQ(t.writeMultiplier, 7u);
   EXPECT_EQ(t.writeConstant, 5u);
+}
+
+// Each value is a number from 0 to 4294967295; anything else is garbage and gives the key's
+// default. A negative number is garbage too: -1 must not turn into the 0xFFFFFFFF that
+// selects a special read mode.
+TEST_F(PortTimeoutsFileTest, ValuesOutsideTheUnsignedRangeGiveTheDefault) {
+  struct Case {
+    const char* text;
+    uint32_t read;
+  } cases[] = {
+      {"0", 0},
+      {"250", 250},
+      {"+250", 250},
+      {" 250 ", 250},
+      {"4294967295", kReturnImmediately},
+      {"-1", 40},
+      {"-30", 40},
+      {"-0", 40},
+      {"4294967296", 40},
+      {"99999999999", 40},
+      {"12abc", 40},
+      {"", 40},
+      {"0x10", 40},
+  };
+  for (const Case& c : cases) {
+    Write("COM7SET.INI", (std::string("[timeouts]\nRConst=") + c.text + "\n").c_str());
+    EXPECT_EQ(ReadPortTimeouts(dir_, "COM7").readConstant, c.read) << "'" << c.text << "'";
+  }
 }
 
 }  // namespace

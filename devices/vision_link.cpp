@@ -101,6 +101,7 @@ std::string TVisionLink::PortName() const {
 
 void TVisionLink::SetPortName(std::string_view value) {
   std::lock_guard change(activeMutex_);
+  if (PortName() == value) return;  // the same name changes nothing, active or not
   if (Active()) {
     ErrMessage(kTextPortWhileActive);
     return;
@@ -296,6 +297,7 @@ bool TVisionLink::Connect(int32_t speed) {
   plan.timeoutsBeforeLine = kVisionPortTimeouts;
   plan.disableRts = true;
   auto port = std::make_unique<SerialPort>();
+  port->WatchStop(stopFd_.load(std::memory_order_acquire));
   const PortOpenResult result =
       RunPortOpen(*port, std::string(kDeviceNamespacePrefix) + PortName(), plan);
   if (result != PortOpenResult::kOk) {

@@ -38,7 +38,7 @@ class TVisionLink {
 
   // Properties. Setters that are refused report through ErrMessage.
   std::string PortName() const;
-  void SetPortName(std::string_view value);  // refused while Active
+  void SetPortName(std::string_view value);  // a new name is refused while Active
   std::string QueryString() const;
   void SetQueryString(std::string_view value);  // stores the text, clears Sended
   std::string ResultStr() const;
@@ -86,6 +86,11 @@ class TVisionLink {
 
   // Whether the port met an I/O error since it was opened (see SerialPort::LineFailed).
   bool LineFailed();
+
+  // The port of every later connection watches `fd`, the stop request's descriptor (see
+  // SerialPort::WatchStop): while a stop is requested, a send or receive in progress ends at
+  // once and fails. The owner sets it once, before the first connection.
+  void WatchStop(int fd) { stopFd_.store(fd, std::memory_order_release); }
 
   // Sends text and a CR, discarding received input before and after. False when not
   // Active (silently) or when the write fails or text is too long for the transmit buffer.
@@ -144,6 +149,7 @@ class TVisionLink {
   std::atomic<bool> sended_{false};
   std::atomic<bool> recived_{false};
   std::atomic<bool> emulFlag_{false};
+  std::atomic<int> stopFd_{-1};  // see WatchStop
 
   // Emulation lists, guarded by emulMutex_.
   mutable std::mutex emulMutex_;

@@ -338,6 +338,17 @@ TEST_F(VisionLinkTest, PortAndSpeedStayWhileActive) {
   EXPECT_TRUE(link_.Active()) << link_.Status();
 }
 
+// Only a different name is refused while active: the control thread sets the configured
+// name on every start, also on a link that is still active.
+TEST_F(VisionLinkTest, SameNameWhileActiveChangesNothing) {
+  link_.SetStatus("Recive() OK");
+  link_.SetPortName(pty_.SlavePath());
+  EXPECT_EQ(link_.PortName(), pty_.SlavePath());
+  EXPECT_EQ(link_.Status(), "Recive() OK");
+  EXPECT_EQ(link_.ErrorCounter(), 0);
+  EXPECT_TRUE(link_.Active());
+}
+
 TEST(VisionLinkConnect, FailuresAreReportedAndReleaseThePort) {
   PseudoTerminal pty;
   ASSERT_TRUE(pty.Ok());

@@ -28,6 +28,23 @@ std::string Garbage(size_t size, uint32_t seed) {
 class FileFaultTest : public ServiceHarness {
  protected:
   fs::path TodaysLogPath() { return dir_ / "LOG" / (FormatDateTime("yyyy_mm_dd", Now()) + ".log"); }
+  // Silences the BK-003 for three seconds and expects the service to ask it again, and to
+  // take its new readings, once it answers: the simulator's replies are counted from the
+  // moment the silence ends, so a reading taken before it cannot pass for one.
+  void ExpectBk003ReadAgainAfterSilence() {
+    plantsim::FaultSet silent;
+    silent.silent = true;
+    plant_.SetFault(DeviceId::kBk003, silent);
+    std::this_thread::sleep_for(3s);
+    const std::optional<double> frozen = StateValue("TNK23");
+    plant_.SetFault(DeviceId::kBk003, {});
+    const uint64_t replies = plant_.Replies(DeviceId::kBk003);
+    ASSERT_TRUE(plant_.SetSignal("TNK23", 3900));
+    EXPECT_TRUE(WaitFor([&] { return plant_.Replies(DeviceId::kBk003) >= replies + 3; }, 8s))
+        << "the BK-003 is asked again after its silence\n" << Log();
+    EXPECT_TRUE(WaitFor([&] { return StateValue("TNK23") != frozen; }, 10s))
+        << "its new reading reaches the state row\n" << Log();
+  }
   // Makes the JUMO 1 controller silent for a moment, so the service has lines to write.
   void ProvokeLogLines() {
     plantsim::FaultSet silent;
@@ -139,17 +156,31 @@ TEST_F(FileFaultTest, TimeoutFilesWithGarbage) {
   ASSERT_TRUE(WaitForCycles()) << Log();
   ASSERT_TRUE(plant_.SetSignal("TNK23", 3000));
   ASSERT_TRUE(WaitFor([&] { return StateValue("TNK23").has_value(); }, 10s));
-  const double before = *StateValue("TNK23");
+
+  ExpectBk003ReadAgainAfterSilence();
+  EXPECT_EQ(StopService(), 0);
+}
+
+// Budgets of weeks (2^31 ms and more) are cut to the ceiling of a serial wait: a silent
+// BK-003 is asked again every few seconds, and a stop does not wait for the read in progress.
+TEST_F(FileFaultTest, TimeoutFileWithHugeBudgets) {
+  std::ofstream(dir_ / "bk003SET.INI") << "[timeouts]\nRInterval=0\n"
+                                       << "RMult=2147483647\nRConst=2147483647\n"
+                                       << "WMult=4294967295\nWConst=4294967295\n";
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  ASSERT_TRUE(WaitForCycles()) << Log();
+  ExpectBk003ReadAgainAfterSilence();
 
   plantsim::FaultSet silent;
   silent.silent = true;
   plant_.SetFault(DeviceId::kBk003, silent);
-  std::this_thread::sleep_for(3s);
-  plant_.SetFault(DeviceId::kBk003, {});
-  ASSERT_TRUE(plant_.SetSignal("TNK23", 3900));
-  EXPECT_TRUE(WaitFor([&] { auto v = StateValue("TNK23"); return v && *v != before; }, 15s))
-      << "the BK-003 is read again after its silence\n" << Log();
+  const uint64_t requests = plant_.Requests(DeviceId::kBk003);
+  ASSERT_TRUE(WaitFor([&] { return plant_.Requests(DeviceId::kBk003) > requests; }, 5s));
+  // The poller now waits in its read of up to two seconds.
+  const auto stop = std::chrono::steady_clock::now();
   EXPECT_EQ(StopService(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, 1500ms)
+      << "the stop wakes the read instead of waiting it out";
 }
 
 }  // namespace

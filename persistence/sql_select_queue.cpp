@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "journal/event_log.h"
 #include "persistence/sql_literal.h"
 
 namespace kalvix {
 
-SqlSelectQueue::SqlSelectQueue(const std::atomic<bool>* stopRequest) : stopRequest_(stopRequest) {}
+SqlSelectQueue::SqlSelectQueue(const StopSignal* stopRequest) : stopRequest_(stopRequest) {}
 
 size_t SqlSelectQueue::Count() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -22,15 +23,24 @@ bool SqlSelectQueue::SelectValue(std::string_view sql, DbValue& value,
     auto request = std::make_shared<TMySQL_select_item>();
     request->sql = std::string(sql);
     const Clock::time_point deadline = Clock::now() + wait;
+    const auto stopped = [this] {
+      return stopRequest_ != nullptr && stopRequest_->load(std::memory_order_acquire);
+    };
+    // A stop wakes the wait; the wakeup takes the queue's lock, so it is registered before
+    // the lock is taken and removed after it is let go (declared first, destroyed last).
+    std::optional<StopWakeup> stopWakeup;
+    if (stopRequest_ != nullptr) {
+      stopWakeup.emplace(*stopRequest_, [this, request] {
+        std::lock_guard<std::mutex> wake(mutex_);
+        request->answered.notify_all();
+      });
+    }
 
     std::unique_lock<std::mutex> lock(mutex_);
     requests_.push_back(request);
-    while (request->state == TMySQL_select_item::State::kWaiting) {
-      if (stopRequest_ != nullptr && stopRequest_->load(std::memory_order_acquire)) break;
-      const Clock::time_point now = Clock::now();
-      if (now >= deadline) break;
-      request->answered.wait_until(lock, std::min(deadline, now + kStopPoll));
-    }
+    request->answered.wait_until(lock, deadline, [&] {
+      return request->state != TMySQL_select_item::State::kWaiting || stopped();
+    });
     switch (request->state) {
       case TMySQL_select_item::State::kAnswered:
         value = request->result;

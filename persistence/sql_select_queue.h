@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/thread_flags.h"
 #include "persistence/db_connection.h"
 #include "persistence/db_value.h"
 
@@ -47,13 +48,11 @@ class SqlSelectQueue {
  public:
   // How long SelectValue waits for its answer.
   static constexpr std::chrono::milliseconds kWait{5500};
-  // How often a waiting SelectValue looks at the stop flag.
-  static constexpr std::chrono::milliseconds kStopPoll{100};
 
-  // stopRequest, when given, is the service's stop flag: a waiting SelectValue gives up
-  // within kStopPoll once it is set, so a stopping control thread is never held for the
-  // whole wait. It must outlive the queue.
-  explicit SqlSelectQueue(const std::atomic<bool>* stopRequest = nullptr);
+  // stopRequest, when given, is the service's stop request: a waiting SelectValue gives up
+  // the moment it is set, so a stopping control thread is never held for the whole wait.
+  // It must outlive the queue.
+  explicit SqlSelectQueue(const StopSignal* stopRequest = nullptr);
   SqlSelectQueue(const SqlSelectQueue&) = delete;
   SqlSelectQueue& operator=(const SqlSelectQueue&) = delete;
 
@@ -78,7 +77,7 @@ class SqlSelectQueue {
   void LeaveServer() { serverBusy_.store(false, std::memory_order_release); }
 
  private:
-  const std::atomic<bool>* const stopRequest_;  // may be null
+  const StopSignal* const stopRequest_;  // may be null
   mutable std::mutex mutex_;
   std::deque<std::shared_ptr<TMySQL_select_item>> requests_;  // guarded by mutex_
   std::atomic<bool> serverBusy_{false};

@@ -32,7 +32,7 @@ class SqlSelectQueueTest : public DbTest {
     ASSERT_EQ(queue_.Count(), n);
   }
 
-  std::atomic<bool> stop_{false};
+  StopSignal stop_;
   SqlSelectQueue queue_{&stop_};
   std::atomic<bool> closing_{false};
   std::unique_ptr<SelectServerThread> window_;
@@ -126,7 +126,7 @@ TEST_F(SqlSelectQueueTest, StopRequestEndsTheWaitPromptly) {
   EXPECT_FALSE(queue_.SelectValue("select 1 as Rez", value));
   const auto elapsed = Clock::now() - start;
   stopper.join();
-  // The wait looks at the flag every 100 ms; the rest is room for a loaded machine.
+  // The stop wakes the wait; the rest is room for a loaded machine.
   EXPECT_LT(elapsed, 50ms + 400ms);
 }
 
