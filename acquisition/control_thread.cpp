@@ -3,12 +3,12 @@
 #include <chrono>
 
 #include "acquisition/control_vector.h"
-#include "acquisition/stop_pause.h"
-#include "acquisition/thread_entry.h"
-#include "acquisition/thread_priority.h"
+#include "acquisition/poller_launch.h"
 #include "acquisition/stages.h"
-#include "app/poller_launch.h"
 #include "journal/event_log.h"
+#include "plant/stop_pause.h"
+#include "plant/thread_entry.h"
+#include "plant/thread_priority.h"
 #include "util/tick_count.h"
 
 namespace kalvix {
@@ -23,21 +23,21 @@ constexpr auto kPollerExitBound = std::chrono::milliseconds(3000);
 constexpr auto kStopButtonWait = std::chrono::milliseconds(500);
 
 // One acquisition cycle; false when it failed.
-bool RunCycle(ServiceState& s, const Settings& settings) {
+bool RunCycle(const Acquisition& s, const Settings& settings) {
   ControlState& c = s.control;
   c.CycleCounter.fetch_add(1);
   if (!CheckFreshness(s.signals, c, Now())) return false;
   if (!TranslateIn(s.signals, s.constants)) return false;
-  if (!s.stateRecord.UpdateStateRecord(s.signals, s.db.selects, s.db.statements)) return false;
+  if (!s.stateRecord.UpdateStateRecord(s.signals, s.selects, s.statements)) return false;
   if (!CalcWorks(s.signals, s.constants, s.setpoints)) return false;
-  PollControlVector(s.setpoints, s.signals, settings.MaxWriteCount, s.db.selects, s.db.journal,
-                    s.db.statements);
+  PollControlVector(s.setpoints, s.signals, settings.MaxWriteCount, s.selects, s.journal,
+                    s.statements);
   const HistoryOptions options{settings.max_dg, settings.old_update_mode};
-  return s.history.Update_PAF_record(s.signals, c, options, s.db.selects, s.db.statements);
+  return s.history.Update_PAF_record(s.signals, c, options, s.selects, s.statements);
 }
 
 // Opens the links; false (after the message) when acquisition cannot run.
-bool OpenLinks(ServiceState& s, const Settings& settings) {
+bool OpenLinks(const Acquisition& s, const Settings& settings) {
   ControlState& c = s.control;
   if (!s.ModbusLink.Connected.load() && !c.JumoEmulFlag.load()) {
     s.ModbusLink.PortName = settings.ModBUS_PortName;
@@ -60,7 +60,7 @@ bool OpenLinks(ServiceState& s, const Settings& settings) {
 }
 
 // A failed reconnect: false when the loop must end.
-bool CountDbFailure(ServiceState& s) {
+bool CountDbFailure(const Acquisition& s) {
   ControlState& c = s.control;
   PostEvent("Не могу подключиться к MySQL серверу.");
   if (c.DbFailCount.load() > kMaxDbFailures) {
@@ -74,9 +74,9 @@ bool CountDbFailure(ServiceState& s) {
   return true;
 }
 
-void Shutdown(ServiceState& s) {
+void Shutdown(const Acquisition& s) {
   ControlState& c = s.control;
-  s.db.work.Disconnect();
+  s.work.Disconnect();
   // StopRequest has woken the pollers (their pauses and their port waits); a link is closed
   // only when its poller no longer uses it.
   c.JumoActive.WaitClearFor(kPollerExitBound);
@@ -97,10 +97,10 @@ bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateT
   return true;
 }
 
-bool StartControl(ServiceState& s) {
+bool StartControl(const Acquisition& s) {
   if (s.control.ControlActive.load()) return true;
   DbValue probe;
-  const DbStatus status = s.db.user.QueryValue("select count(*) as Rez from pu_data", "Rez", probe);
+  const DbStatus status = s.user.QueryValue("select count(*) as Rez from pu_data", "Rez", probe);
   if (!status.ok()) {
     // Started by AutoStart nobody looks at the result: without a line here an unattended
     // service would sit idle with no sign of why.
@@ -114,25 +114,25 @@ bool StartControl(ServiceState& s) {
   return true;
 }
 
-bool StopControl(ServiceState& s) {
+bool StopControl(const Acquisition& s) {
   s.control.StopRequest = true;
   return s.control.ControlActive.WaitClearFor(kStopButtonWait);
 }
 
-void ButStartClick(ServiceState& s) {
+void ButStartClick(const Acquisition& s) {
   PostEvent("Прием запускается по команде оператора.");
   PostEvent("Запускаем поток приема...");
   StartControl(s);
 }
 
-void ButStopClick(ServiceState& s) {
+void ButStopClick(const Acquisition& s) {
   PostEvent("Прием прекращается по команде оператора.");
   StopControl(s);
 }
 
-void RunControl(ServiceState& s) {
+void RunControl(const Acquisition& s) {
   ControlState& c = s.control;
-  Settings settings = s.SettingsSnapshot();
+  Settings settings = s.settings();
 
   // Preparation.
   for (int m = 0; m < kModuleCount; ++m) {
@@ -140,14 +140,14 @@ void RunControl(ServiceState& s) {
     c.ModuleErrors[m] = 0;
   }
   c.ErrorCounter = 0;
-  s.db.work.SetParams(s.db.user.Params());
+  s.work.SetParams(s.user.Params());
   // A stop ends the attempts: each may take the client's whole connect time-out.
   for (int attempt = 0; attempt < kStartConnectAttempts && !c.StopRequest.load(); ++attempt) {
-    if (s.db.work.Connect().ok()) break;
+    if (s.work.Connect().ok()) break;
     PostEvent("*** Поток приема не смог подключиться к серверу! ***");
   }
   AddJournalRecord(s, ">>> Запуск потока управления. <<<", kServiceSource);
-  SeedSetupConsts(s.db.selects, s.db.statements, s.constants);
+  SeedSetupConsts(s.selects, s.statements, s.constants);
 
   // Links.
   if (!OpenLinks(s, settings)) return;
@@ -166,15 +166,15 @@ void RunControl(ServiceState& s) {
     c.CycleStartNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                          std::chrono::steady_clock::now().time_since_epoch())
                          .count();
-    if (!s.db.work.Connected()) {
-      if (s.db.work.Connect().ok()) {
+    if (!s.work.Connected()) {
+      if (s.work.Connect().ok()) {
         s.signals.ResetAverages(settings.AverageLen);
       } else if (!CountDbFailure(s)) {
         break;
       }
       continue;
     }
-    settings = s.SettingsSnapshot();  // a changed setting takes effect at its next use
+    settings = s.settings();  // a changed setting takes effect at its next use
     try {
       if (!RunCycle(s, settings)) c.ErrorCounter.fetch_add(1);
     } catch (...) {

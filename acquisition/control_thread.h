@@ -1,31 +1,32 @@
 // The control thread: connects its database connection, opens the Modbus and Vision links,
 // launches the three pollers and runs the acquisition cycle every 980 ms until StopRequest.
 //
-// StartControl and StopControl run on the window thread; RunControl is the thread's body.
+// StartControl and StopControl run on the window thread; RunControl is the thread's body. The
+// Acquisition must outlive the thread (the state owner joins it before it goes).
 #ifndef KALVIX_ACQUISITION_CONTROL_THREAD_H_
 #define KALVIX_ACQUISITION_CONTROL_THREAD_H_
 
-#include "app/service_state.h"
+#include "acquisition/acquisition.h"
 
 namespace kalvix {
 
 // Starts the control thread unless it runs. False, without a message, when the probe query
 // on the user connection fails; the thread is then not started.
-bool StartControl(ServiceState& s);
+bool StartControl(const Acquisition& s);
 
 // Asks every worker to stop and waits up to 500 ms; true when the control thread has ended.
-bool StopControl(ServiceState& s);
+bool StopControl(const Acquisition& s);
 
 // The "Старт" and "Стоп" buttons.
-void ButStartClick(ServiceState& s);
-void ButStopClick(ServiceState& s);
+void ButStartClick(const Acquisition& s);
+void ButStopClick(const Acquisition& s);
 
 // The first stage of a cycle: 1 to 90 signals, and JUMO 1, JUMO 2 and the V120 each heard
 // from within the last 5 seconds.
 bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateTime now);
 
 // The control thread's body.
-void RunControl(ServiceState& s);
+void RunControl(const Acquisition& s);
 
 }  // namespace kalvix
 

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "acquisition/setpoints.h"
-#include "acquisition/signal_set.h"
-#include "journal/journal_record.h"
+#include "persistence/journal_record.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
+#include "plant/setpoints.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

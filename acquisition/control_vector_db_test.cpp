@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "acquisition/control_thread.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {

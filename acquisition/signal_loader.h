@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/signal_set.h"
 #include "persistence/db_connection.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

@@ -2,7 +2,7 @@
 
 #include "acquisition/signal_loader.h"
 #include "persistence/sql_literal.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {

@@ -3,9 +3,9 @@
 #ifndef KALVIX_ACQUISITION_STAGES_H_
 #define KALVIX_ACQUISITION_STAGES_H_
 
-#include "acquisition/setpoints.h"
-#include "acquisition/signal_set.h"
 #include "persistence/plant_constants.h"
+#include "plant/setpoints.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

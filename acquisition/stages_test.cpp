@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "acquisition/test_signals.h"
+#include "testing/test_signals.h"
 
 namespace kalvix {
 namespace {

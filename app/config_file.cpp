@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "app/profile_file.h"
 #include "journal/event_log.h"
+#include "util/profile_file.h"
 
 namespace kalvix {
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "app/password_cipher.h"
-#include "app/settings.h"
+#include "plant/settings.h"
 
 namespace kalvix {
 

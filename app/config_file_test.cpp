@@ -7,9 +7,9 @@
 #include <sstream>
 #include <vector>
 
-#include "app/profile_file.h"
 #include "app/settings_page_values.h"
 #include "journal/event_log.h"
+#include "util/profile_file.h"
 
 namespace kalvix {
 namespace {

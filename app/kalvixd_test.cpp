@@ -15,10 +15,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/profile_file.h"
 #include "persistence/db_connection.h"
-#include "persistence/test_database.h"
+#include "testing/file_text.h"
+#include "testing/test_database.h"
+#include "testing/wait_for.h"
 #include "tools/plantsim/plant_simulator.h"
+#include "util/profile_file.h"
 
 extern char** environ;
 
@@ -29,25 +31,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using plantsim::Line;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return done();
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The process entry waits StartTime seconds for the database server before the service
-// exists, however long that is (a wait of over a minute once ended at the minute), and SIGTERM
-// still ends the wait at once.
 TEST(KalvixdEntry, StartTimeBeyondAMinuteIsWaitedOutAndSigtermEndsIt) {
   char pattern[] = "/tmp/kalvix-entry-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -136,7 +119,7 @@ class KalvixdTest : public ::testing::Test {
     if (!DbToNumber(r.rows[0][0], moment) || !DbToNumber(r.rows[0][1], pls)) return std::nullopt;
     return std::make_pair(moment, pls);
   }
-  std::string TodaysLog() { return ReadAll(dir_ / "LOG" / (FormatDateTime("yyyy_mm_dd", Now()) + ".log")); }
+  std::string TodaysLog() { return ReadFileText(dir_ / "LOG" / (FormatDateTime("yyyy_mm_dd", Now()) + ".log")); }
 
   PrivateServer server_;
   plantsim::PlantSimulator plant_;
@@ -177,7 +160,7 @@ TEST_F(KalvixdTest, RunsByItselfSurvivesADatabaseOutageAndEndsCleanly) {
   ProfileFile saved(ini_);
   ASSERT_TRUE(saved.Load());
   EXPECT_EQ(saved.ReadString("MySQL", "Password", "").size(), 50u) << "written at the end";
-  EXPECT_EQ(ReadAll(ini_).rfind("; written by the test\n", 0), 0u) << "comments kept";
+  EXPECT_EQ(ReadFileText(ini_).rfind("; written by the test\n", 0), 0u) << "comments kept";
 }
 
 // The window program runs the same service: on its own with AutoStart, and to the same end

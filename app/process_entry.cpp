@@ -3,8 +3,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "app/profile_file.h"
-#include "app/settings.h"
+#include "plant/settings.h"
+#include "util/profile_file.h"
 
 extern char** environ;
 

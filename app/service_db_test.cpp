@@ -9,15 +9,15 @@
 #include <sstream>
 #include <thread>
 
+#include "acquisition/control_thread.h"
+#include "acquisition/signal_loader.h"
 #include "app/config_file.h"
 #include "app/load_config.h"
 #include "app/operator_task.h"
-#include "acquisition/signal_loader.h"
 #include "app/process_entry.h"
 #include "app/service_jobs.h"
-#include "acquisition/control_thread.h"
 #include "app/startup.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {
@@ -188,7 +188,7 @@ TEST_F(ServiceTest, UserConnectionEndedByTheServerServesEveryCallerAgain) {
   const Case cases[] = {
       {"start check",
        [&] {
-         const bool started = StartControl(s);
+         const bool started = StartControl(s.acquisition);
          // The thread ends by itself at its missing port.
          RunWindowUntil([&] { return s.workers.Running() == 0; }, 10s);
          return started;
@@ -214,7 +214,7 @@ TEST_F(ServiceTest, ControlThreadEndsWhenItsPortCannotBeOpened) {
   const std::string missing = (dir_ / "ttyNONE").string();
   ServiceState& s = Service(db_.Server().socketPath, "[main]\nModBUS_PortName=" + missing + "\n");
   LoadConfig(s, hooks_.loadConfigTiming);
-  ASSERT_TRUE(StartControl(s));
+  ASSERT_TRUE(StartControl(s.acquisition));
   ASSERT_TRUE(RunWindowUntil([&] { return s.workers.Running() == 0; }, 10s));
   EXPECT_FALSE(s.control.ControlActive.load());
   EXPECT_TRUE(Contains(DrainEvents(), "JUMO: Не могу подключить порт " + missing));
@@ -233,11 +233,11 @@ TEST_F(ServiceTest, EmulatedPlantRunsWithoutPortsAndStops) {
   s.control.JumoEmulFlag = true;
   s.control.V120EmulFlag = true;
   s.signals.EmulatorValues.SetSlot(s.signals.SignalIndex("PLS"), 12);
-  ASSERT_TRUE(StartControl(s));
+  ASSERT_TRUE(StartControl(s.acquisition));
   EXPECT_TRUE(RunWindowUntil(
       [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 2; }, 15s));
   EXPECT_DOUBLE_EQ(s.signals.InstantValues.Slot(s.signals.SignalIndex("PLS")), 1.585);
-  StopControl(s);
+  StopControl(s.acquisition);
   EXPECT_TRUE(RunWindowUntil([&] { return s.workers.Running() == 0; }, 5s))
       << "every worker ends after the stop request";
   EXPECT_FALSE(s.control.ControlActive.load());

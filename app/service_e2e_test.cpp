@@ -10,7 +10,7 @@
 #include "acquisition/control_thread.h"
 #include "app/load_config.h"
 #include "app/service_jobs.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 #include "tools/plantsim/plant_simulator.h"
 
 namespace kalvix {
@@ -78,7 +78,7 @@ TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
   quick.settle = 0ms;
   LoadConfig(s, quick);
   ASSERT_EQ(s.signals.SignalCount(), 27);
-  ASSERT_TRUE(StartControl(s));
+  ASSERT_TRUE(StartControl(s.acquisition));
 
   // Readings: the density reaches the current state, converted through its calibration.
   ASSERT_TRUE(RunWindowUntil(
@@ -137,7 +137,7 @@ TEST_F(ServiceEndToEndTest, StopReachesEveryThreadWithinTheBound) {
   quick.retryPause = 10ms;
   quick.settle = 0ms;
   LoadConfig(s, quick);
-  ASSERT_TRUE(StartControl(s));
+  ASSERT_TRUE(StartControl(s.acquisition));
   ASSERT_TRUE(RunWindowUntil(
       [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 2; }, 20s));
   // Somewhere inside a cycle.

@@ -29,8 +29,9 @@ void TimerGetLogJob(ServiceState& s) {
 }
 
 void TimerMySQL_workJob(ServiceState& s) {
+  const Settings settings = s.SettingsSnapshot();
   TimerMySQL_workTimer(s.db.statements, s.db.work, s.db.closing, s.db.retention,
-                       s.SettingsSnapshot());
+                       RetentionPolicy{settings.AutoCleanFlag, settings.DatabaseSize});
 }
 
 void TimerMySQL_selectJob(ServiceState& s) {

@@ -9,7 +9,11 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
       ProgramStartTime(Now()),
       log(paths.logDir),
       db(&control.StopRequest, ProgramStartTime),
-      ModbusLink(paths.workDir) {
+      ModbusLink(paths.workDir),
+      acquisition{control,      signals,   setpoints,     constants,  pollerCounters,
+                  ModbusLink,   VisionLink, workers,      db.user,    db.work,
+                  db.statements, db.selects, db.journal,  stateRecord, history,
+                  paths.workDir, [this] { return SettingsSnapshot(); }} {
   log.EnsureLogDir();
   setpoints.LastTaskTime = ProgramStartTime;
   // After every session the user connection opens, at start or after a lost one.

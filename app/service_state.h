@@ -1,6 +1,7 @@
 // ServiceState: the one owner of the reception service's state. The window (or the headless
-// main loop) creates it, the control thread and the pollers receive a reference to it, and it
-// outlives them all: its destructor joins the workers before any member goes.
+// main loop) creates it, the control thread and the pollers receive its `acquisition` (the
+// references to what they use), and it outlives them all: its destructor joins the workers
+// before any member goes.
 //
 // Members are grouped by subsystem. Which thread may touch what:
 //  - settings: the window thread reads and writes them under settingsMutex; worker threads
@@ -15,25 +16,26 @@
 #include <atomic>
 #include <mutex>
 
-#include "acquisition/control_state.h"
-#include "acquisition/setpoints.h"
-#include "acquisition/signal_set.h"
+#include "acquisition/acquisition.h"
 #include "app/password_cipher.h"
-#include "app/settings.h"
-#include "app/worker_threads.h"
 #include "app/working_paths.h"
 #include "devices/modbus_io.h"
-#include "devices/poller_counters.h"
 #include "devices/vision_link.h"
 #include "journal/daily_log.h"
-#include "journal/journal_record.h"
 #include "persistence/db_connection.h"
+#include "persistence/journal_record.h"
 #include "persistence/minute_history.h"
 #include "persistence/plant_constants.h"
 #include "persistence/retention.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
 #include "persistence/state_record.h"
+#include "plant/control_state.h"
+#include "plant/poller_counters.h"
+#include "plant/setpoints.h"
+#include "plant/settings.h"
+#include "plant/signal_set.h"
+#include "plant/worker_threads.h"
 
 namespace kalvix {
 
@@ -88,6 +90,9 @@ class ServiceState {
   PollerCounters pollerCounters;
 
   StartupState startup;
+  // What the control thread and the pollers work on: references to the members above.
+  const Acquisition acquisition;
+  // Last, so it goes first: it joins every worker before anything they use is destroyed.
   WorkerThreads workers;
 };
 

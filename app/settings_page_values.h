@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/settings.h"
+#include "plant/settings.h"
 
 namespace kalvix {
 

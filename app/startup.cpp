@@ -41,7 +41,7 @@ bool RunStartupTick(ServiceState& s, const StartupHooks& hooks) {
     case 9:
       if (settings.AutoStart) {
         PostEvent("->> Автозапуск контроля аппаратуры <<--");
-        StartControl(s);
+        StartControl(s.acquisition);
       }
       break;
     default:

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/thread_entry.h"
 #include "app/periodic_loop.h"
 #include "app/service_jobs.h"
 #include "app/service_state.h"
@@ -28,6 +27,7 @@
 #include "app/startup.h"
 #include "bench/sample_stats.h"
 #include "journal/event_log.h"
+#include "plant/thread_entry.h"
 
 namespace {
 

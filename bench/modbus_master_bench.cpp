@@ -20,9 +20,9 @@
 #include <chrono>
 #include <vector>
 
-#include "devices/libmodbus_slave.h"
 #include "devices/modbus_io.h"
-#include "devices/pseudo_terminal.h"
+#include "testing/libmodbus_slave.h"
+#include "testing/pseudo_terminal.h"
 
 namespace kalvix {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings.h"
 #include "persistence/db_connection.h"
+#include "persistence/retention.h"
 #include "persistence/retention.h"
 #include "persistence/sql_literal.h"
 #include "persistence/sql_statement_queue.h"
@@ -71,8 +71,8 @@ void BM_StatementServer(benchmark::State& state) {
   SqlStatementQueue queue;
   std::atomic<bool> closing{false};
   RetentionCheck retention(0);
-  Settings settings;
-  settings.AutoCleanFlag = false;
+  RetentionPolicy policy;
+  policy.AutoCleanFlag = false;
   constexpr int kUnthrottled = 1 << 30;
   int serial = 0;
   int64_t done = 0;
@@ -83,7 +83,7 @@ void BM_StatementServer(benchmark::State& state) {
     state.ResumeTiming();
     while (queue.Count() > 0) {
       const int served =
-          TimerMySQL_workTimer(queue, work, closing, retention, settings, kUnthrottled);
+          TimerMySQL_workTimer(queue, work, closing, retention, policy, kUnthrottled);
       if (served == 0) {
         state.SkipWithError("the server stopped serving");
         return;

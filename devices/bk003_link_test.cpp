@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "devices/pseudo_terminal.h"
 #include "journal/event_log.h"
+#include "testing/pseudo_terminal.h"
 
 namespace kalvix {
 namespace {

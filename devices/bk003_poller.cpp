@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "acquisition/stop_pause.h"
-#include "acquisition/thread_entry.h"
-#include "acquisition/thread_priority.h"
+#include "plant/stop_pause.h"
+#include "plant/thread_entry.h"
+#include "plant/thread_priority.h"
 #include "util/date_time.h"
 #include "util/tick_count.h"
 

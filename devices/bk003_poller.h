@@ -26,10 +26,10 @@
 #include <filesystem>
 #include <string>
 
-#include "acquisition/control_state.h"
-#include "acquisition/signal_set.h"
 #include "devices/bk003_link.h"
-#include "devices/poller_counters.h"
+#include "plant/control_state.h"
+#include "plant/poller_counters.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "devices/poller_test_plant.h"
 #include "devices/serial_port.h"
+#include "testing/poller_test_plant.h"
 
 namespace kalvix {
 namespace {
@@ -90,8 +90,8 @@ TEST_F(Bk003PollerTest, PortThatCannotBeOpenedEndsThePollerAfterTheEleventhRetry
 TEST_F(Bk003PollerTest, PortIsHeldWhileRunningAndReleasedAtTheEnd) {
   const std::string path = plant_->PortPath(Line::kBk003);
   std::thread thread([&] { Bk003PollerEntry(Context(), Settings(path)); });
-  ASSERT_TRUE(testing::WaitFor([&] { return counters_.BkCycleCounter.load() >= 1; },
-                               std::chrono::seconds(5)));
+  ASSERT_TRUE(WaitFor([&] { return counters_.BkCycleCounter.load() >= 1; },
+                      std::chrono::seconds(5), testing::kPollEvery));
   SerialPort other;
   EXPECT_FALSE(other.Open(path)) << "a second opener is refused while the poller holds it";
 

@@ -17,11 +17,11 @@
 
 #include <cstdint>
 
-#include "acquisition/control_state.h"
-#include "acquisition/setpoints.h"
-#include "acquisition/signal_set.h"
 #include "devices/modbus_io.h"
-#include "devices/poller_counters.h"
+#include "plant/control_state.h"
+#include "plant/poller_counters.h"
+#include "plant/setpoints.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

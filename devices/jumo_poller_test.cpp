@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <chrono>
 
-#include "devices/poller_test_plant.h"
+#include "testing/poller_test_plant.h"
 
 namespace kalvix {
 namespace {
 
 using plantsim::DeviceId;
-using testing::DrainEvents;
 
 class JumoPollerTest : public testing::PlantPollerTest {
  protected:

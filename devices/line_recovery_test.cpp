@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 
-#include "devices/poller_test_plant.h"
+#include "testing/poller_test_plant.h"
 
 namespace kalvix {
 namespace {
@@ -71,7 +71,7 @@ TEST_F(LineRecoveryTest, LinesThatWentAwayAreReopenedWhenTheDevicesReturn) {
   EXPECT_TRUE(visionRecovery.BeforePass());
   EXPECT_TRUE(modbus_.ReadRegister(40, value)) << modbus_.ErrorText;
   EXPECT_TRUE(vision_.GetIntArray(100, 1, ints, false)) << vision_.Status();
-  const auto events = testing::DrainEvents();
+  const auto events = DrainEvents();
   EXPECT_NE(std::find(events.begin(), events.end(),
                       "=== JUMO: порт " + Link(Line::kModbus).string() + " открыт заново ==="),
             events.end());

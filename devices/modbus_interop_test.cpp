@@ -5,10 +5,10 @@
 
 #include <bit>
 
-#include "devices/libmodbus_slave.h"
 #include "devices/modbus_io.h"
 #include "devices/modbus_messages.h"
-#include "devices/pseudo_terminal.h"
+#include "testing/libmodbus_slave.h"
+#include "testing/pseudo_terminal.h"
 
 namespace kalvix {
 namespace {

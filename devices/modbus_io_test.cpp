@@ -12,8 +12,8 @@
 #include "devices/modbus_crc.h"
 #include "devices/modbus_frame.h"
 #include "devices/modbus_messages.h"
-#include "devices/pseudo_terminal.h"
 #include "journal/event_log.h"
+#include "testing/pseudo_terminal.h"
 
 namespace kalvix {
 namespace {

@@ -10,17 +10,16 @@
 #include <string>
 #include <thread>
 
-#include "acquisition/thread_entry.h"
 #include "devices/bk003_poller.h"
 #include "devices/jumo_poller.h"
-#include "devices/poller_test_plant.h"
 #include "devices/v120_poller.h"
+#include "plant/thread_entry.h"
+#include "testing/poller_test_plant.h"
 
 namespace kalvix {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testing::WaitFor;
 
 std::string ThreadName(std::thread& thread) {
   char name[16] = {};
@@ -51,7 +50,7 @@ TEST_F(PollerThreadsTest, AllThreeServeThePlantAndStopPromptly) {
         }
         return true;
       },
-      std::chrono::seconds(10));
+      std::chrono::seconds(10), testing::kPollEvery);
   EXPECT_TRUE(served) << "every module answered";
   EXPECT_TRUE(control_.JumoActive && control_.V120Active && control_.BkActive);
   EXPECT_EQ(ThreadName(threads[0]), kThreadNameV120);
@@ -67,7 +66,7 @@ TEST_F(PollerThreadsTest, AllThreeServeThePlantAndStopPromptly) {
   // Let a full period pass so the pacing waits are in play, then stop.
   const int32_t jumoPasses = counters_.JumoCycleCounter.load();
   ASSERT_TRUE(WaitFor([&] { return counters_.JumoCycleCounter.load() > jumoPasses; },
-                      std::chrono::seconds(3)));
+                      std::chrono::seconds(3), testing::kPollEvery));
   const auto stop = Clock::now();
   control_.StopRequest = true;
   for (std::thread& t : threads) t.join();
@@ -126,7 +125,7 @@ TEST_F(PollerThreadsTest, StopReachesEveryPollerWithinTheBound) {
           return counters_.JumoCycleCounter.load() >= 1 && counters_.V120CycleCounter.load() >= 1 &&
                  counters_.BkCycleCounter.load() >= 1;
         },
-        std::chrono::seconds(10)));
+        std::chrono::seconds(10), testing::kPollEvery));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
     const auto stop = Clock::now();

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/profile_file.h"
+#include "util/profile_file.h"
 
 namespace kalvix {
 namespace {

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <thread>
 
-#include "acquisition/thread_flags.h"
 #include "devices/port_open.h"
 #include "devices/port_timeouts.h"
-#include "devices/pseudo_terminal.h"
+#include "plant/thread_flags.h"
+#include "testing/pseudo_terminal.h"
 
 namespace kalvix {
 namespace {

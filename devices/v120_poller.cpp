@@ -3,10 +3,10 @@
 #include <array>
 #include <cmath>
 
-#include "acquisition/thread_entry.h"
-#include "acquisition/thread_priority.h"
 #include "devices/line_recovery.h"
 #include "journal/event_log.h"
+#include "plant/thread_entry.h"
+#include "plant/thread_priority.h"
 #include "util/date_time.h"
 #include "util/tick_count.h"
 

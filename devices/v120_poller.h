@@ -18,11 +18,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "acquisition/control_state.h"
-#include "acquisition/setpoints.h"
-#include "acquisition/signal_set.h"
-#include "devices/poller_counters.h"
 #include "devices/vision_link.h"
+#include "plant/control_state.h"
+#include "plant/poller_counters.h"
+#include "plant/setpoints.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <limits>
 
-#include "acquisition/test_signals.h"
-#include "devices/poller_test_plant.h"
+#include "testing/poller_test_plant.h"
+#include "testing/test_signals.h"
 
 namespace kalvix {
 namespace {
@@ -89,7 +89,7 @@ TEST_F(V120PollerTest, FailedReadEndsThePass) {
     EXPECT_EQ(signals_.RawValues.Slot(0), 600);
     EXPECT_EQ(signals_.RawValues.Slot(2), -7) << "signals after the failure keep their values";
   }
-  EXPECT_TRUE(testing::DrainEvents().empty()) << "a failed read posts nothing";
+  EXPECT_TRUE(DrainEvents().empty()) << "a failed read posts nothing";
 }
 
 TEST_F(V120PollerTest, Tnk23EveryPassAndTnzOncePerSetpoint) {

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "devices/pseudo_terminal.h"
 #include "devices/vision_frame.h"
+#include "testing/pseudo_terminal.h"
 
 namespace kalvix {
 namespace {

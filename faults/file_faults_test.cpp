@@ -86,7 +86,7 @@ TEST_F(FileFaultTest, LogFolderUnusable) {
 TEST_F(FileFaultTest, DiskFullForTheLogAndTheSettings) {
   constexpr long kLimit = 16 * 1024;
   WriteSettings("; " + std::string(2 * kLimit, '-') + "\n");
-  const std::string settingsBefore = ReadFile(ini_);
+  const std::string settingsBefore = ReadFileText(ini_);
   fs::create_directories(dir_ / "LOG");
   const std::string logBefore(kLimit + 100, 'x');
   std::ofstream(TodaysLogPath(), std::ios::binary) << logBefore;
@@ -96,8 +96,8 @@ TEST_F(FileFaultTest, DiskFullForTheLogAndTheSettings) {
   ProvokeLogLines();
   EXPECT_TRUE(ServiceAlive());
   EXPECT_EQ(StopService(), 0);
-  EXPECT_EQ(ReadFile(TodaysLogPath()), logBefore);
-  EXPECT_EQ(ReadFile(ini_), settingsBefore) << "a failed save leaves the file as it was";
+  EXPECT_EQ(ReadFileText(TodaysLogPath()), logBefore);
+  EXPECT_EQ(ReadFileText(ini_), settingsBefore) << "a failed save leaves the file as it was";
 }
 
 struct SettingsCase {
@@ -111,7 +111,7 @@ class SettingsFileTest : public FileFaultTest, public ::testing::WithParamInterf
 
 TEST_P(SettingsFileTest, DefaultsForWhatCannotBeReadAndTheFileKept) {
   WriteSettings();
-  const std::string working = ReadFile(ini_);
+  const std::string working = ReadFileText(ini_);
   std::string text = GetParam().text;
   if (const size_t at = text.find('@'); at != std::string::npos) text.replace(at, 1, working);
   std::ofstream(ini_, std::ios::binary | std::ios::trunc) << text;
@@ -123,7 +123,7 @@ TEST_P(SettingsFileTest, DefaultsForWhatCannotBeReadAndTheFileKept) {
   EXPECT_TRUE(WaitForLog(GetParam().reported, 30s)) << Log();
   EXPECT_TRUE(ServiceAlive());
   EXPECT_EQ(StopService(), 0) << Log();
-  const std::string after = ReadFile(ini_);
+  const std::string after = ReadFileText(ini_);
   EXPECT_GE(after.size(), text.size());
   EXPECT_NE(after.find(text.substr(0, 200)), std::string::npos) << "what was there is kept";
 }

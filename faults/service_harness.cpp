@@ -17,22 +17,6 @@ namespace kalvix::faults {
 
 using plantsim::Line;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return done();
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 size_t CountOf(std::string_view text, std::string_view what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) ++n;
@@ -58,7 +42,7 @@ void ServiceHarness::SetUpTestSuite() {
 void ServiceHarness::TearDownTestSuite() { server_.reset(); }
 
 pid_t ServiceHarness::ServerPid() {
-  const std::string text = ReadFile(fs::path(server_->Dir()) / "mysqld.pid");
+  const std::string text = ReadFileText(fs::path(server_->Dir()) / "mysqld.pid");
   return static_cast<pid_t>(std::atol(text.c_str()));
 }
 
@@ -162,7 +146,7 @@ std::optional<int> ServiceHarness::StopService(std::chrono::milliseconds bound) 
 }
 
 std::string ServiceHarness::Log() {
-  return ReadFile(dir_ / "LOG" / (FormatDateTime("yyyy_mm_dd", Now()) + ".log"));
+  return ReadFileText(dir_ / "LOG" / (FormatDateTime("yyyy_mm_dd", Now()) + ".log"));
 }
 
 bool ServiceHarness::WaitForLog(std::string_view text, std::chrono::milliseconds limit) {

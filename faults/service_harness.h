@@ -22,7 +22,9 @@
 #include <string_view>
 
 #include "persistence/db_connection.h"
-#include "persistence/test_database.h"
+#include "testing/file_text.h"
+#include "testing/test_database.h"
+#include "testing/wait_for.h"
 #include "tools/plantsim/plant_simulator.h"
 
 namespace kalvix::faults {
@@ -30,10 +32,6 @@ namespace kalvix::faults {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// Polls done() every 100 ms until it holds or limit has passed.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
-
-std::string ReadFile(const fs::path& path);
 size_t CountOf(std::string_view text, std::string_view what);
 
 class ServiceHarness : public ::testing::Test {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {

@@ -16,11 +16,11 @@
 #include <mutex>
 #include <string>
 
-#include "acquisition/control_state.h"
-#include "acquisition/signal_set.h"
 #include "persistence/db_connection.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
+#include "plant/control_state.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

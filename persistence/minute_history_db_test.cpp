@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "persistence/history_test_support.h"
+#include "testing/history_test_support.h"
 
 namespace kalvix {
 namespace {

@@ -5,7 +5,7 @@
 #include "persistence/retention.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {
@@ -16,9 +16,9 @@ class PlantConstantsTest : public DbTest {
   void RunStatements() {
     std::atomic<bool> closing{false};
     RetentionCheck retention(Now());
-    Settings settings;
+    RetentionPolicy policy;
     while (statements_.Count() > 0) {
-      ASSERT_GT(TimerMySQL_workTimer(statements_, work_, closing, retention, settings), 0);
+      ASSERT_GT(TimerMySQL_workTimer(statements_, work_, closing, retention, policy), 0);
     }
   }
 

@@ -18,6 +18,12 @@ class SqlStatementQueue;
 // 60, so it takes an edited memory value to get there).
 inline constexpr int kMinRetentionDays = 31;
 
+// What the settings say about clean-up ([MySQL] AutoCleanFlag and DatabaseSize).
+struct RetentionPolicy {
+  bool AutoCleanFlag = true;
+  int DatabaseSize = 240;  // days
+};
+
 class RetentionCheck {
  public:
   // lastClean: the moment the service started; the first clean-up comes two hours later.

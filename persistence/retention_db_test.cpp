@@ -2,7 +2,7 @@
 
 #include "persistence/retention.h"
 #include "persistence/sql_statement_queue.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {
@@ -26,12 +26,12 @@ TEST_F(RetentionDbTest, DeletesRowsOlderThanTheRetentionPeriod) {
 
   SqlStatementQueue queue;
   std::atomic<bool> closing{false};
-  Settings settings;
-  settings.AutoCleanFlag = true;
-  settings.DatabaseSize = 60;
+  RetentionPolicy policy;
+  policy.AutoCleanFlag = true;
+  policy.DatabaseSize = 60;
   RetentionCheck retention(Now() - 2.0 / 24.0);
-  TimerMySQL_workTimer(queue, work_, closing, retention, settings);
-  EXPECT_EQ(TimerMySQL_workTimer(queue, work_, closing, retention, settings), 3);
+  TimerMySQL_workTimer(queue, work_, closing, retention, policy);
+  EXPECT_EQ(TimerMySQL_workTimer(queue, work_, closing, retention, policy), 3);
   EXPECT_TRUE(DrainEvents().empty());
 
   EXPECT_EQ(db_.Value("select group_concat(PLS order by PLS) from pu_data"),
@@ -47,10 +47,10 @@ TEST_F(RetentionDbTest, NothingIsDeletedWithAutoCleanOff) {
   db_.Exec("insert into pu_data (RecMoment) values (CURDATE() - INTERVAL 500 DAY)");
   SqlStatementQueue queue;
   std::atomic<bool> closing{false};
-  Settings settings;
-  settings.AutoCleanFlag = false;
+  RetentionPolicy policy;
+  policy.AutoCleanFlag = false;
   RetentionCheck retention(Now() - 10.0);
-  for (int i = 0; i < 3; ++i) TimerMySQL_workTimer(queue, work_, closing, retention, settings);
+  for (int i = 0; i < 3; ++i) TimerMySQL_workTimer(queue, work_, closing, retention, policy);
   EXPECT_EQ(queue.Count(), 0u);
   EXPECT_EQ(db_.Value("select count(*) from pu_data"), DbValue{int64_t{1}});
 }

@@ -5,7 +5,7 @@
 
 #include "persistence/row_writeback.h"
 #include "persistence/sql_literal.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {

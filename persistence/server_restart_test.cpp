@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "journal/journal_record.h"
 #include "persistence/db_connection.h"
+#include "persistence/journal_record.h"
 #include "persistence/retention.h"
 #include "persistence/sql_literal.h"
 #include "persistence/sql_statement_queue.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {
@@ -54,8 +54,8 @@ TEST_F(ServerRestart, WaitingStatementsRunAfterTheServerReturns) {
   SqlStatementQueue queue;
   std::atomic<bool> closing{false};
   RetentionCheck retention(Now());
-  Settings settings;
-  auto tick = [&] { return TimerMySQL_workTimer(queue, work, closing, retention, settings); };
+  RetentionPolicy policy;
+  auto tick = [&] { return TimerMySQL_workTimer(queue, work, closing, retention, policy); };
 
   for (int i = 0; i < 5; ++i) queue.QueueStatement(Insert(i));
   EXPECT_EQ(tick(), 5);
@@ -136,7 +136,7 @@ TEST_F(ServerRestart, TextsKeepTheirMeaningWhateverTheServersSqlMode) {
     RetentionCheck retention(Now());
     DrainEvents();
     ASSERT_TRUE(AddJournalRecord(numbering, queue, "Новое задание: " + awkward, awkward));
-    EXPECT_EQ(TimerMySQL_workTimer(queue, work, closing, retention, Settings{}), 1);
+    EXPECT_EQ(TimerMySQL_workTimer(queue, work, closing, retention, RetentionPolicy{}), 1);
     EXPECT_TRUE(DrainEvents().empty());
     DbResult rows;
     ASSERT_TRUE(work.Query("select MessageText, MessageKind from control_log", rows).ok());

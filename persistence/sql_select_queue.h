@@ -23,9 +23,9 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/thread_flags.h"
 #include "persistence/db_connection.h"
 #include "persistence/db_value.h"
+#include "plant/thread_flags.h"
 
 namespace kalvix {
 

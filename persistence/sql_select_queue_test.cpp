@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {

@@ -78,7 +78,7 @@ int SqlStatementQueue::Serve(DbConnection& work, int limit) {
 
 int TimerMySQL_workTimer(SqlStatementQueue& queue, DbConnection& work,
                          const std::atomic<bool>& closing, RetentionCheck& retention,
-                         const Settings& settings, int limit) {
+                         const RetentionPolicy& policy, int limit) {
   if (closing.load(std::memory_order_acquire) || !work.Connected()) return 0;
   if (!queue.TryEnterServer()) return 0;
   int done = 0;
@@ -88,7 +88,7 @@ int TimerMySQL_workTimer(SqlStatementQueue& queue, DbConnection& work,
     Beep();
   }
   try {
-    retention.Run(settings.AutoCleanFlag, settings.DatabaseSize, Now(), queue);
+    retention.Run(policy.AutoCleanFlag, policy.DatabaseSize, Now(), queue);
   } catch (const std::exception&) {
     Beep();
   }

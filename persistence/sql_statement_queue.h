@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
 #include "persistence/db_connection.h"
+#include "persistence/retention.h"
 
 namespace kalvix {
 
@@ -68,11 +68,11 @@ class SqlStatementQueue {
 
 // The 100 ms statement timer of the window thread: returns at once (0) while closing is set,
 // while the work connection is down or when re-entered; otherwise serves up to limit
-// statements and then runs the retention check with the settings' AutoCleanFlag and
-// DatabaseSize. Returns how many statements left the queue. The benchmark lifts limit.
+// statements and then runs the retention check with the policy (the settings' AutoCleanFlag and
+// DatabaseSize). Returns how many statements left the queue. The benchmark lifts limit.
 int TimerMySQL_workTimer(SqlStatementQueue& queue, DbConnection& work,
                          const std::atomic<bool>& closing, RetentionCheck& retention,
-                         const Settings& settings, int limit = kStatementsPerTick);
+                         const RetentionPolicy& policy, int limit = kStatementsPerTick);
 
 }  // namespace kalvix
 

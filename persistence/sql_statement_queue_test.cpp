@@ -6,7 +6,7 @@
 
 #include "persistence/retention.h"
 #include "persistence/sql_literal.h"
-#include "persistence/test_database.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {
@@ -22,7 +22,7 @@ class SqlStatementQueueTest : public DbTest {
     return "insert into seq (v) values (" + std::to_string(v) + ")";
   }
 
-  int Tick() { return TimerMySQL_workTimer(queue_, work_, closing_, retention_, settings_); }
+  int Tick() { return TimerMySQL_workTimer(queue_, work_, closing_, retention_, policy_); }
 
   // The values stored, in the order they were inserted.
   std::vector<int64_t> Stored() {
@@ -42,7 +42,7 @@ class SqlStatementQueueTest : public DbTest {
   SqlStatementQueue queue_;
   std::atomic<bool> closing_{false};
   RetentionCheck retention_{Now()};
-  Settings settings_;
+  RetentionPolicy policy_;
 };
 
 TEST_F(SqlStatementQueueTest, RunsInOrderAtMostTwelvePerTick) {
@@ -132,9 +132,9 @@ TEST_F(SqlStatementQueueTest, ClosingStopsTheServer) {
 TEST_F(SqlStatementQueueTest, RetentionDeletesRunAfterTheQueue) {
   RetentionCheck due(Now() - 3.0 / 24.0);
   queue_.QueueStatement(Insert(0));
-  EXPECT_EQ(TimerMySQL_workTimer(queue_, work_, closing_, due, settings_), 1);
+  EXPECT_EQ(TimerMySQL_workTimer(queue_, work_, closing_, due, policy_), 1);
   EXPECT_EQ(queue_.Count(), 3u);  // queued at the end of the tick, run at the next
-  EXPECT_EQ(TimerMySQL_workTimer(queue_, work_, closing_, due, settings_), 3);
+  EXPECT_EQ(TimerMySQL_workTimer(queue_, work_, closing_, due, policy_), 3);
   EXPECT_TRUE(DrainEvents().empty());
 }
 

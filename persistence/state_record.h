@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "acquisition/signal_set.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
+#include "plant/signal_set.h"
 
 namespace kalvix {
 

@@ -19,7 +19,7 @@
 #include "app/window/error_report.h"
 #include "app/window/grouped_header_view.h"
 #include "journal/event_log.h"
-#include "journal/journal_record.h"
+#include "persistence/journal_record.h"
 #include "persistence/sql_literal.h"
 
 namespace kalvix {
@@ -191,7 +191,7 @@ void CalibrationPage::ButSaveClick() {
   AddJournalRecord(service_, "!!! Изменены калибровки !!!", kServiceSource);
   PostEvent("=== В калибровочные таблицы внесены изменения. ===");
   PostEvent("Поток контроля останавливается для применения настроек");
-  StopControl(service_);
+  StopControl(service_.acquisition);
   // The second's wait runs on a timer so that the window keeps serving its events.
   applying_ = true;
   butSave_->setEnabled(false);
@@ -212,7 +212,7 @@ void CalibrationPage::ReloadAndRestart() {
     return;  // acquisition stays stopped
   }
   PostEvent("Запускаем поток приема...");
-  StartControl(service_);
+  StartControl(service_.acquisition);
   Q_EMIT signalSetReloaded();
   FillSignalNames();
 }

@@ -16,14 +16,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "acquisition/calibration.h"
 #include "acquisition/control_thread.h"
 #include "app/load_config.h"
 #include "app/service_jobs.h"
 #include "app/window/calibration_page.h"
 #include "app/window/signal_layout_page.h"
 #include "app/window/window_test_support.h"
-#include "persistence/test_database.h"
+#include "plant/calibration.h"
+#include "testing/test_database.h"
 
 namespace kalvix {
 namespace {
@@ -89,7 +89,7 @@ class EditorsTest : public DbTest {
   }
   void TearDown() override {
     if (service_) {
-      StopControl(*service_);
+      StopControl(service_->acquisition);
       RunWindowUntil([&] { return service_->workers.Running() == 0; }, 5000);
       service_.reset();
     }

@@ -10,10 +10,8 @@
 #include <set>
 #include <sstream>
 
-#include "acquisition/calibration.h"
 #include "app/config_file.h"
 #include "app/display_format.h"
-#include "app/profile_file.h"
 #include "app/window/emulator_page.h"
 #include "app/window/plant_state_page.h"
 #include "app/window/settings_page.h"
@@ -21,9 +19,11 @@
 #include "app/window/task_page.h"
 #include "app/window/value_grid.h"
 #include "app/window/window_test_support.h"
-#include "persistence/test_database.h"
+#include "plant/calibration.h"
+#include "testing/test_database.h"
 #include "tools/plantsim/plant_simulator.h"
 #include "util/number_format.h"
+#include "util/profile_file.h"
 
 namespace kalvix {
 namespace {

@@ -131,8 +131,8 @@ StatusPage::StatusPage(ServiceState& service, QWidget* parent)
   page->addStretch(1);
 }
 
-void StatusPage::ButStartClick() { kalvix::ButStartClick(service_); }
-void StatusPage::ButStopClick() { kalvix::ButStopClick(service_); }
+void StatusPage::ButStartClick() { kalvix::ButStartClick(service_.acquisition); }
+void StatusPage::ButStopClick() { kalvix::ButStopClick(service_.acquisition); }
 
 void StatusPage::Refresh() {
   const ControlState& c = service_.control;

@@ -3,8 +3,8 @@
 #include <QHeaderView>
 #include <QTableWidget>
 
-#include "acquisition/signal_set.h"
 #include "app/display_format.h"
+#include "plant/signal_set.h"
 #include "util/date_time.h"
 
 namespace kalvix {

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/profile_file.h"
+#include "util/profile_file.h"
 
 namespace {
 

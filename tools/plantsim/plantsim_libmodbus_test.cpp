@@ -15,8 +15,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/profile_file.h"
 #include "tools/plantsim/plant_simulator.h"
+#include "util/profile_file.h"
 
 extern char** environ;
 

@@ -1,7 +1,7 @@
 #include "tools/plantsim/port_keys.h"
 
-#include "app/profile_file.h"
-#include "app/settings.h"
+#include "plant/settings.h"
+#include "util/profile_file.h"
 
 namespace kalvix::plantsim {
 

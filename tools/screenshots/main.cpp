@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kalvix-screenshots: the start-up did not end\n");
     return 1;
   }
-  if (!service.control.ControlActive.load()) ButStartClick(service);
+  if (!service.control.ControlActive.load()) ButStartClick(service.acquisition);
   // A few cycles, so the counters, the module grid and the values are filled.
   if (!ServeEventsUntil([&] { return service.control.CycleCounter.load() >= 12; }, 60000)) {
     std::fprintf(stderr, "kalvix-screenshots: acquisition did not run\n");

@@ -1,0 +1,57 @@
+// The operating settings, with their defaults, as kept in memory. The settings file holds
+// them in three sections: [main], [MySQL] and [BK003]; the field names are the keys.
+#ifndef KALVIX_PLANT_SETTINGS_H_
+#define KALVIX_PLANT_SETTINGS_H_
+
+#include <string>
+
+namespace kalvix {
+
+struct Settings {
+  // [main]
+  int MaxWriteCount = 5;  // JUMO passes that write a new set-point
+  std::string ModBUS_PortName = "COM5";
+  int ModBUS_PortSpeed = 57600;
+  std::string V120_PortName = "COM6";
+  int V120_PortSpeed = 57600;
+  std::string VK_PortName = "COM7";
+  int VK_PortSpeed = 9600;
+  int VK_device_num = 1;
+  int bkk23_mask = 2;
+  int AverageLen = 60;
+  bool AutoStart = false;
+  bool ShowEmulTab = false;
+  bool AutoHide = false;
+  bool SaveLogFlag = true;
+  bool old_update_mode = false;
+  double max_dg = -1;  // an integer in the file; 0 or less switches the rise test off
+
+  // [MySQL]
+  bool AutoCleanFlag = true;
+  int DatabaseSize = 240;  // days; never below kMinDatabaseSize
+  std::string Login = "root";
+  std::string Comp = "127.0.0.1";
+  std::string Password;  // plain text here, enciphered in the file
+  int Version = 5;
+  std::string ServiceName = "mysql";  // read by the process entry only, never written
+  int StartTime = 10;                 // seconds; read by the process entry only, never written
+
+  // [BK003]
+  bool set_timeouts = true;
+  int vk_restart_time = -1;  // kept and written back; nothing uses it
+
+  // Not a key: the password in memory was entered on the settings page in this run. Until
+  // then a Password text in the file that does not decipher stays there as it stands.
+  bool passwordEntered = false;
+
+  bool operator==(const Settings&) const = default;
+};
+
+inline constexpr int kMinDatabaseSize = 60;
+inline constexpr const char* kSectionMain = "main";
+inline constexpr const char* kSectionMySQL = "MySQL";
+inline constexpr const char* kSectionBK003 = "BK003";
+
+}  // namespace kalvix
+
+#endif  // KALVIX_PLANT_SETTINGS_H_
