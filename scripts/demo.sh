@@ -25,40 +25,24 @@ cmake --build build -j "$(nproc)" --target "$PROGRAM" kalvix-plantsim
 
 rm -rf "$RUN"
 mkdir -p "$RUN"
-DB="$RUN/db"
-PLANT_PID=""
+# shellcheck source=scripts/lib-plant.sh
+source scripts/lib-plant.sh
 SERVICE_PID=""
 cleanup() {
   [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null && wait "$SERVICE_PID" 2>/dev/null || true
-  [ -n "$PLANT_PID" ] && kill "$PLANT_PID" 2>/dev/null && wait "$PLANT_PID" 2>/dev/null || true
-  bash scripts/mariadb.sh stop "$DB" >/dev/null 2>&1 || true
+  plant_stop
 }
 trap cleanup EXIT INT TERM
 
 echo "== private database"
-bash scripts/mariadb.sh start "$DB"
-# shellcheck disable=SC1091
-source "$DB/env"
-sql() { mariadb --socket="$KALVIX_DB_SOCKET" -u root kalvix -e "$1"; }
+plant_start_database "$RUN/db"
+sql() { plant_sql "$1"; }
 
 INI="$RUN/kalvixsrv.ini"
-cat >"$INI" <<INI
-[main]
-AutoStart=1
-AverageLen=10
-ShowEmulTab=1
-[MySQL]
-Comp=$KALVIX_DB_SOCKET
-ServiceName=
-StartTime=0
-INI
+plant_write_settings "$INI" AutoStart=1 AverageLen=10 ShowEmulTab=1
 
 echo "== simulated plant"
-mkfifo "$RUN/plant.ctl"
-build/bin/kalvix-plantsim --write-ini "$INI" --link "$RUN" --control "$RUN/plant.ctl" \
-  >"$RUN/plantsim.out" 2>&1 </dev/null &
-PLANT_PID=$!
-for _ in $(seq 50); do [ -e "$RUN/jumo" ] && break; sleep 0.1; done
+plant_start_simulator build/bin "$INI" "$RUN" "$RUN/plant.ctl"
 cat "$RUN/plantsim.out"
 
 echo "== reception service: build/bin/$PROGRAM --config $INI"

@@ -25,32 +25,27 @@ for program in kalvixd kalvix-plantsim; do
   [ -x "$BIN/$program" ] || { echo "soak.sh: $BIN/$program is missing; build it first" >&2; exit 2; }
 done
 
-PLANT_PID=""
+# shellcheck source=scripts/lib-plant.sh
+source "$ROOT/scripts/lib-plant.sh"
 SERVICE_PID=""
 cleanup() {
   [ -n "$SERVICE_PID" ] && kill -KILL "$SERVICE_PID" 2>/dev/null || true
-  [ -n "$PLANT_PID" ] && kill -TERM "$PLANT_PID" 2>/dev/null || true
   exec 9>&- 2>/dev/null || true
-  bash "$ROOT/scripts/mariadb.sh" stop "$DB" >/dev/null 2>&1 || true
+  plant_stop
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-bash "$ROOT/scripts/mariadb.sh" start "$DB" >"$WORK/mariadb.log" 2>&1 ||
-  { cat "$WORK/mariadb.log"; exit 1; }
-SOCKET="$DB/mysqld.sock"
-sql() { mariadb --no-defaults --user=root --socket="$SOCKET" --connect-timeout=2 -N -B kalvix -e "$1" 2>/dev/null; }
+plant_start_database "$DB" >"$WORK/mariadb.log" 2>&1 || { cat "$WORK/mariadb.log"; exit 1; }
+sql() { plant_sql -N -B "$1" 2>/dev/null; }
 
 INI="$SVC/kalvixsrv.ini"
-printf '[main]\nAutoStart=1\nAverageLen=10\n[MySQL]\nComp=%s\nServiceName=\nStartTime=0\n' "$SOCKET" >"$INI"
+plant_write_settings "$INI" AutoStart=1 AverageLen=10
 FIFO="$WORK/plant-control"
-mkfifo "$FIFO"
-"$BIN/kalvix-plantsim" --write-ini "$INI" --control "$FIFO" >"$WORK/plantsim.log" 2>&1 </dev/null &
-PLANT_PID=$!
+plant_start_simulator "$BIN" "$INI" "$SVC" "$FIFO"
 exec 9>"$FIFO"   # held open, so the simulator never sees the end of its commands
-for _ in $(seq 50); do grep -q '^VK_PortName=' "$INI" && break; sleep 0.1; done
 "$BIN/kalvixd" --config "$INI" >"$WORK/kalvixd.out" 2>&1 &
 SERVICE_PID=$!
 
