@@ -135,7 +135,11 @@ EOF
 
 install_server() {
   echo "mariadb.sh: creating a new server in $DATA"
+  # The bootstrap server's temporary tables go to the folder's own tmp/: in the shared /tmp,
+  # servers created at the same time (test suites run side by side) trip over each other's.
+  mkdir -p "$DIR/tmp"
   if ! mariadb-install-db --no-defaults --datadir="$DATA" "${SERVER_USER[@]}" \
+      --tmpdir="$DIR/tmp" \
       --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
       >"$DIR/install.log" 2>&1; then
     cat "$DIR/install.log" >&2
