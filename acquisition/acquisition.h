@@ -16,8 +16,7 @@
 #include "persistence/journal_record.h"
 #include "persistence/minute_history.h"
 #include "persistence/plant_constants.h"
-#include "persistence/sql_select_queue.h"
-#include "persistence/sql_statement_queue.h"
+#include "persistence/sql_interfaces.h"
 #include "persistence/state_record.h"
 #include "plant/control_state.h"
 #include "plant/poller_counters.h"
@@ -40,8 +39,9 @@ struct Acquisition {
 
   DbConnection& user;  // the window thread's; its parameters are copied to the work connection
   DbConnection& work;
-  SqlStatementQueue& statements;
-  SqlSelectQueue& selects;
+  // The work connection's queues in service; a test of the control loop gives its own.
+  StatementSink& statements;
+  SelectSource& selects;
   JournalNumbering& journal;
   StateRecord& stateRecord;
   MinuteHistory& history;

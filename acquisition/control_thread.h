@@ -7,6 +7,7 @@
 #define KALVIX_ACQUISITION_CONTROL_THREAD_H_
 
 #include "acquisition/acquisition.h"
+#include "acquisition/control_loop.h"
 
 namespace kalvix {
 
@@ -21,11 +22,8 @@ bool StopControl(const Acquisition& s);
 void ButStartClick(const Acquisition& s);
 void ButStopClick(const Acquisition& s);
 
-// The first stage of a cycle: 1 to 90 signals, and JUMO 1, JUMO 2 and the V120 each heard
-// from within the last 5 seconds.
-bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateTime now);
-
-// The control thread's body.
+// The control thread's body: starts a ControlLoop, runs its passes with the pacing waits
+// between them until StopRequest, and finishes it.
 void RunControl(const Acquisition& s);
 
 }  // namespace kalvix

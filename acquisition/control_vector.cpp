@@ -7,8 +7,8 @@
 namespace kalvix {
 
 bool PollControlVector(Setpoints& setpoints, SignalSet& signals, int32_t maxWriteCount,
-                       SqlSelectQueue& selects, JournalNumbering& journal,
-                       SqlStatementQueue& statements) {
+                       SelectSource& selects, JournalNumbering& journal, StatementSink& statements,
+                       DateTime now) {
   DbValue newest;
   if (!selects.SelectValue("select CAST( IFNULL( max(RecMoment), '2007-01-01 01:01:01')  AS "
                            "DATETIME) Rez from control_vector",
@@ -42,7 +42,7 @@ bool PollControlVector(Setpoints& setpoints, SignalSet& signals, int32_t maxWrit
   }
   setpoints.LastTaskTime = t;
   const std::string source = DbIsNull(user) ? std::string() : DbToText(user);
-  AddJournalRecord(journal, statements, message, source);
+  AddJournalRecordAt(journal, statements, now, message, source);
   return true;
 }
 

@@ -6,22 +6,22 @@
 #include <cstdint>
 
 #include "persistence/journal_record.h"
-#include "persistence/sql_select_queue.h"
-#include "persistence/sql_statement_queue.h"
+#include "persistence/sql_interfaces.h"
 #include "plant/setpoints.h"
 #include "plant/signal_set.h"
+#include "util/date_time.h"
 
 namespace kalvix {
 
-// True when there was nothing new or the new task was applied; false when a SELECT failed
-// (nothing is changed and the row is tried again in the next cycle).
+// True when there was nothing new or the new task was applied (its journal row stamped now);
+// false when a SELECT failed (nothing is changed and the row is tried again in the next cycle).
 //
 // A new density is placed into the output slot of "_PLSZ" before the write flag is raised:
 // the JUMO poller may write on its next pass, before the next cycle's CalcWorks, and must
 // then send the new set-point, not the previous one.
 bool PollControlVector(Setpoints& setpoints, SignalSet& signals, int32_t maxWriteCount,
-                       SqlSelectQueue& selects, JournalNumbering& journal,
-                       SqlStatementQueue& statements);
+                       SelectSource& selects, JournalNumbering& journal, StatementSink& statements,
+                       DateTime now = Now());
 
 }  // namespace kalvix
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "acquisition/control_thread.h"
+#include "persistence/sql_statement_queue.h"
 #include "testing/test_database.h"
 
 namespace kalvix {

@@ -14,11 +14,12 @@ double Above(double value, double threshold) { return value > threshold ? 1.0 : 
 
 // RAB (the density above MIN_PLS) and RN (RAB and the load above MIN_NAGR) from one value
 // set, stored into the same set, its time stamp renewed in between.
-void StorePlantState(const SignalSet& set, ValueSet& values, const PlantConstants& limits) {
+void StorePlantState(const SignalSet& set, ValueSet& values, const PlantConstants& limits,
+                     DateTime now) {
   const double rab = Above(values.Slot(set.SignalIndex("PLS")),
                            limits.MIN_PLS.load(std::memory_order_relaxed));
   values.SetSlot(set.SignalIndex("RAB"), rab);
-  values.SetStamp(Now());
+  values.SetStamp(now);
   const double rn = rab == 1.0 ? Above(values.Slot(set.SignalIndex("TNK23")),
                                        limits.MIN_NAGR.load(std::memory_order_relaxed))
                                : 0.0;
@@ -27,7 +28,7 @@ void StorePlantState(const SignalSet& set, ValueSet& values, const PlantConstant
 
 }  // namespace
 
-bool TranslateIn(SignalSet& set, const PlantConstants& limits) {
+bool TranslateIn(SignalSet& set, const PlantConstants& limits, DateTime now) {
   try {
     const auto& signals = set.Signals();
     const int count = set.SignalCount();
@@ -36,7 +37,7 @@ bool TranslateIn(SignalSet& set, const PlantConstants& limits) {
       if (!s.IsConvertedInput()) continue;
       set.InstantValues.SetSlot(i, CalibrateValue(set.RawValues.Slot(i), &s.calibration));
     }
-    StorePlantState(set, set.InstantValues, limits);
+    StorePlantState(set, set.InstantValues, limits, now);
     return true;
   } catch (...) {
     PostEvent("!!! Ошибка в функции TranslateIn() !!!");
@@ -44,7 +45,8 @@ bool TranslateIn(SignalSet& set, const PlantConstants& limits) {
   }
 }
 
-bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& setpoints) {
+bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& setpoints,
+               DateTime now) {
   try {
     const auto& signals = set.Signals();
     const int count = set.SignalCount();
@@ -64,7 +66,7 @@ bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& se
       const int slot = set.SignalIndex(counter);
       set.AveragedValues.SetSlot(slot, set.InstantValues.Slot(slot));
     }
-    StorePlantState(set, set.AveragedValues, limits);
+    StorePlantState(set, set.AveragedValues, limits, now);
     const struct {
       const char* name;
       double value;
@@ -75,7 +77,7 @@ bool CalcWorks(SignalSet& set, const PlantConstants& limits, const Setpoints& se
       set.InstantValues.SetSlot(slot, output.value);
       set.OutputValues.SetSlot(slot, output.value);
     }
-    set.AveragedValues.SetStamp(Now());
+    set.AveragedValues.SetStamp(now);
     return true;
   } catch (...) {
     PostEvent("!!! Ошибка в функции CalcWorks() !!!");

@@ -4,8 +4,8 @@
 #include <exception>
 
 #include "journal/event_log.h"
+#include "persistence/sql_interfaces.h"
 #include "persistence/sql_literal.h"
-#include "persistence/sql_statement_queue.h"
 
 namespace kalvix {
 
@@ -31,7 +31,7 @@ std::string JournalStatement(DateTime moment, int32_t npp, std::string_view mess
          ")";
 }
 
-bool AddJournalRecordAt(JournalNumbering& numbering, SqlStatementQueue& queue, DateTime now,
+bool AddJournalRecordAt(JournalNumbering& numbering, StatementSink& queue, DateTime now,
                         std::string_view message, std::string_view source) {
   if (message.empty()) return false;
   try {
@@ -44,8 +44,8 @@ bool AddJournalRecordAt(JournalNumbering& numbering, SqlStatementQueue& queue, D
   }
 }
 
-bool AddJournalRecord(JournalNumbering& numbering, SqlStatementQueue& queue,
-                      std::string_view message, std::string_view source) {
+bool AddJournalRecord(JournalNumbering& numbering, StatementSink& queue, std::string_view message,
+                      std::string_view source) {
   return AddJournalRecordAt(numbering, queue, Now(), message, source);
 }
 

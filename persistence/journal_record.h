@@ -14,7 +14,7 @@
 
 namespace kalvix {
 
-class SqlStatementQueue;
+class StatementSink;
 
 // The source of the service's own journal rows.
 inline constexpr const char* kServiceSource = "СЛУЖБА ПРИЕМА";
@@ -43,11 +43,11 @@ std::string JournalStatement(DateTime moment, int32_t npp, std::string_view mess
 // Queues one journal row stamped now. False when message is empty (nothing is written) or
 // the hand-over failed ("*** Ошибка добавления записи в журнал. ***" is posted); a full
 // statement queue loses the row silently and still gives true.
-bool AddJournalRecord(JournalNumbering& numbering, SqlStatementQueue& queue,
-                      std::string_view message, std::string_view source);
+bool AddJournalRecord(JournalNumbering& numbering, StatementSink& queue, std::string_view message,
+                      std::string_view source);
 
 // The same, stamped at a given moment.
-bool AddJournalRecordAt(JournalNumbering& numbering, SqlStatementQueue& queue, DateTime now,
+bool AddJournalRecordAt(JournalNumbering& numbering, StatementSink& queue, DateTime now,
                         std::string_view message, std::string_view source);
 
 }  // namespace kalvix

@@ -84,8 +84,7 @@ void MinuteHistory::ComputeTotals(SignalSet& set, double maxDg) {
   }
 }
 
-bool MinuteHistory::OldModeTotals(SignalSet& set, const std::string& key,
-                                  SqlSelectQueue& selects) {
+bool MinuteHistory::OldModeTotals(SignalSet& set, const std::string& key, SelectSource& selects) {
   for (const CounterPair& pair : kCounters) {
     DbValue moment;
     if (!selects.SelectValue("select max(RecMoment) as Rez from pu_data where RecMoment < '" +
@@ -113,8 +112,8 @@ bool MinuteHistory::OldModeTotals(SignalSet& set, const std::string& key,
 }
 
 bool MinuteHistory::Update_PAF_record(SignalSet& set, const ControlState& control,
-                                      const HistoryOptions& opt, SqlSelectQueue& selects,
-                                      SqlStatementQueue& statements, DateTime now) {
+                                      const HistoryOptions& opt, SelectSource& selects,
+                                      StatementSink& statements, DateTime now) {
   try {
     const std::string key = MinuteKey(now);
     std::string sql;

@@ -17,8 +17,7 @@
 #include <string>
 
 #include "persistence/db_connection.h"
-#include "persistence/sql_select_queue.h"
-#include "persistence/sql_statement_queue.h"
+#include "persistence/sql_interfaces.h"
 #include "plant/control_state.h"
 #include "plant/signal_set.h"
 
@@ -44,8 +43,7 @@ class MinuteHistory {
   // Update_PAF_record() !!!" posted on a fault, or silently when a SELECT of the old mode
   // failed; nothing is queued then.
   bool Update_PAF_record(SignalSet& set, const ControlState& control, const HistoryOptions& opt,
-                         SqlSelectQueue& selects, SqlStatementQueue& statements,
-                         DateTime now = Now());
+                         SelectSource& selects, StatementSink& statements, DateTime now = Now());
 
   // Primes the counters from the newest history row before the current minute. A database
   // error is returned, with the counters as far as they were set.
@@ -63,7 +61,7 @@ class MinuteHistory {
   Counters CurrentCounters() const;
 
  private:
-  bool OldModeTotals(SignalSet& set, const std::string& key, SqlSelectQueue& selects);
+  bool OldModeTotals(SignalSet& set, const std::string& key, SelectSource& selects);
   void RefreshCounters(const SignalSet& set, const ControlState& control, DateTime now);
   void ComputeTotals(SignalSet& set, double maxDg);
 

@@ -4,16 +4,15 @@
 #include <string>
 
 #include "journal/event_log.h"
+#include "persistence/sql_interfaces.h"
 #include "persistence/sql_literal.h"
-#include "persistence/sql_select_queue.h"
-#include "persistence/sql_statement_queue.h"
 
 namespace kalvix {
 namespace {
 
 enum class ConstRead { kMissing, kRead, kUnusable };
 
-ConstRead ReadConst(SqlSelectQueue& selects, std::string_view name, double& value) {
+ConstRead ReadConst(SelectSource& selects, std::string_view name, double& value) {
   const std::string cond = "where ConstName=" + SqlText(name);
   DbValue count;
   if (!selects.SelectValue("select count(*) Rez from setup " + cond, count))
@@ -34,7 +33,7 @@ ConstRead ReadConst(SqlSelectQueue& selects, std::string_view name, double& valu
   return ConstRead::kRead;
 }
 
-bool Ensure(SqlSelectQueue& selects, SqlStatementQueue& statements, std::string_view name,
+bool Ensure(SelectSource& selects, StatementSink& statements, std::string_view name,
             std::atomic<double>& slot) {
   double value = slot.load(std::memory_order_relaxed);
   const bool ok = EnsureSetupConst(selects, statements, name, value);
@@ -44,11 +43,11 @@ bool Ensure(SqlSelectQueue& selects, SqlStatementQueue& statements, std::string_
 
 }  // namespace
 
-bool ReadSetupConst(SqlSelectQueue& selects, std::string_view name, double& value) {
+bool ReadSetupConst(SelectSource& selects, std::string_view name, double& value) {
   return ReadConst(selects, name, value) == ConstRead::kRead;
 }
 
-bool EnsureSetupConst(SqlSelectQueue& selects, SqlStatementQueue& statements, std::string_view name,
+bool EnsureSetupConst(SelectSource& selects, StatementSink& statements, std::string_view name,
                       double& value) {
   try {
     switch (ReadConst(selects, name, value)) {
@@ -69,8 +68,7 @@ bool EnsureSetupConst(SqlSelectQueue& selects, SqlStatementQueue& statements, st
   }
 }
 
-bool SeedSetupConsts(SqlSelectQueue& selects, SqlStatementQueue& statements,
-                     PlantConstants& constants) {
+bool SeedSetupConsts(SelectSource& selects, StatementSink& statements, PlantConstants& constants) {
   return Ensure(selects, statements, "MIN_PLS", constants.MIN_PLS) &&
          Ensure(selects, statements, "MIN_NAGR", constants.MIN_NAGR);
 }

@@ -10,8 +10,8 @@
 
 namespace kalvix {
 
-class SqlSelectQueue;
-class SqlStatementQueue;
+class SelectSource;
+class StatementSink;
 
 // The constants in memory: 0 until first read, then the last value read for the rest of the
 // run. Written by the control thread; atomics so that the window may show them.
@@ -23,18 +23,17 @@ struct PlantConstants {
 // True, with value set, when the table holds the constant and its value could be read;
 // false otherwise (value unchanged). A failed count query counts as "not there"; a value
 // that is no number (NULL) is posted as unreadable.
-bool ReadSetupConst(SqlSelectQueue& selects, std::string_view name, double& value);
+bool ReadSetupConst(SelectSource& selects, std::string_view name, double& value);
 
 // Reads the constant; when it is not there (or the query failed), queues its insertion with
 // the current value and an empty comment. False only when the constant is there but its value
 // cannot be used as a number (NULL), or something failed unexpectedly.
-bool EnsureSetupConst(SqlSelectQueue& selects, SqlStatementQueue& statements, std::string_view name,
+bool EnsureSetupConst(SelectSource& selects, StatementSink& statements, std::string_view name,
                       double& value);
 
 // EnsureSetupConst for MIN_PLS, then for MIN_NAGR. False at the first that fails, leaving the
 // second unread.
-bool SeedSetupConsts(SqlSelectQueue& selects, SqlStatementQueue& statements,
-                     PlantConstants& constants);
+bool SeedSetupConsts(SelectSource& selects, StatementSink& statements, PlantConstants& constants);
 
 }  // namespace kalvix
 

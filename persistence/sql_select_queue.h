@@ -25,6 +25,7 @@
 
 #include "persistence/db_connection.h"
 #include "persistence/db_value.h"
+#include "persistence/sql_interfaces.h"
 #include "plant/thread_flags.h"
 
 namespace kalvix {
@@ -44,7 +45,7 @@ struct TMySQL_select_item {
   std::condition_variable answered;
 };
 
-class SqlSelectQueue {
+class SqlSelectQueue : public SelectSource {
  public:
   // How long SelectValue waits for its answer.
   static constexpr std::chrono::milliseconds kWait{5500};
@@ -61,7 +62,10 @@ class SqlSelectQueue {
   // NULL). False: no answer in time, the stop flag was raised, or the server refused the
   // query; value is untouched. An error while queueing or waiting posts
   // "*** SELECT error: " with the statement.
-  bool SelectValue(std::string_view sql, DbValue& value, std::chrono::milliseconds wait = kWait);
+  bool SelectValue(std::string_view sql, DbValue& value, std::chrono::milliseconds wait);
+  bool SelectValue(std::string_view sql, DbValue& value) override {
+    return SelectValue(sql, value, kWait);
+  }
 
   // Requests in the queue, abandoned ones included.
   size_t Count() const;

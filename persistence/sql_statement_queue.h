@@ -18,6 +18,7 @@
 
 #include "persistence/db_connection.h"
 #include "persistence/retention.h"
+#include "persistence/sql_interfaces.h"
 
 namespace kalvix {
 
@@ -26,7 +27,7 @@ class RetentionCheck;
 // 12 per 100 ms tick: the window stays responsive while a backlog drains (120 per second).
 inline constexpr int kStatementsPerTick = 12;
 
-class SqlStatementQueue {
+class SqlStatementQueue : public StatementSink {
  public:
   // A statement is refused when more than this many are waiting, so at most 101 wait.
   static constexpr size_t kMaxWaiting = 100;
@@ -41,7 +42,7 @@ class SqlStatementQueue {
 
   // Appends a statement. False when more than kMaxWaiting are waiting (the statement is lost
   // without a message) or when appending failed (the beep sounds).
-  bool QueueStatement(std::string_view sql);
+  bool QueueStatement(std::string_view sql) override;
 
   size_t Count() const;
 

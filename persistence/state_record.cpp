@@ -20,8 +20,8 @@ std::string StateRecordStatement(const SignalSet& set) {
   return sql;
 }
 
-bool StateRecord::UpdateStateRecord(const SignalSet& set, SqlSelectQueue& selects,
-                                    SqlStatementQueue& statements) {
+bool StateRecord::UpdateStateRecord(const SignalSet& set, SelectSource& selects,
+                                    StatementSink& statements) {
   try {
     if (!rowChecked_) {
       DbValue count;

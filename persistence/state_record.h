@@ -9,8 +9,7 @@
 
 #include <string>
 
-#include "persistence/sql_select_queue.h"
-#include "persistence/sql_statement_queue.h"
+#include "persistence/sql_interfaces.h"
 #include "plant/signal_set.h"
 
 namespace kalvix {
@@ -22,8 +21,7 @@ class StateRecord {
  public:
   // Queues the UPDATE (inserting the row first when the table is empty, once per run).
   // False, with "!!! Ошибка в функции UpdateStateRecord() !!!" posted, on a fault.
-  bool UpdateStateRecord(const SignalSet& set, SqlSelectQueue& selects,
-                         SqlStatementQueue& statements);
+  bool UpdateStateRecord(const SignalSet& set, SelectSource& selects, StatementSink& statements);
 
  private:
   bool rowChecked_ = false;
