@@ -62,7 +62,11 @@ int main(int argc, char** argv) {
   }
 
   ServiceState service(paths);
-  service.settings.AutoHide = keys.AutoHide;  // read by the entry, before the settings load
+  // Read by the entry, before the settings load.
+  service.ApplySettings([&keys](Settings& settings) {
+    settings.AutoHide = keys.AutoHide;
+    return true;
+  });
   service.log.EnableDrain();
   PostEvent("--> Запуск программы <---");
 

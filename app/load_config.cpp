@@ -41,8 +41,7 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   Settings settings = s.SettingsSnapshot();
   if (!LoadConfigFile(s.paths.iniFileName, settings)) {
     // The settings read before the failure are kept; nothing after it runs.
-    std::lock_guard<std::mutex> lock(s.settingsMutex);
-    s.settings = settings;
+    s.ReplaceSettings(settings);
     return;
   }
   SetConnectionParam(s.db.user, "HostName", settings.Comp);
@@ -60,10 +59,7 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   }
   const bool connected = s.db.user.Connected();
   if (!connected) settings.AutoStart = false;
-  {
-    std::lock_guard<std::mutex> lock(s.settingsMutex);
-    s.settings = settings;
-  }
+  s.ReplaceSettings(settings);
   Pause(timing, timing.settle);
 
   if (connected) {

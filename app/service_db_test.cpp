@@ -131,7 +131,10 @@ TEST_F(ServiceTest, StartupTicksRetryLoadConfigWhileAutoStartWaits) {
 TEST_F(ServiceTest, StartupTicksLoadHideAndSettle) {
   LoadDefaultPlant();
   ServiceState& s = Service(db_.Server().socketPath, "[main]\nAutoHide=1\nAverageLen=7\n");
-  s.settings.AutoHide = ReadEntryKeys(ini_).AutoHide;  // as the process entry does
+  s.ApplySettings([this](Settings& settings) {  // as the process entry does
+    settings.AutoHide = ReadEntryKeys(ini_).AutoHide;
+    return true;
+  });
   int hides = 0, settingsShown = 0;
   bool emulatorPage = true;
   hooks_.hideWindow = [&] { ++hides; };

@@ -4,8 +4,8 @@
 // before any member goes.
 //
 // Members are grouped by subsystem. Which thread may touch what:
-//  - settings: the window thread reads and writes them under settingsMutex; worker threads
-//    take a copy with SettingsSnapshot() and never hold a reference;
+//  - settings: private behind their lock; every thread takes a copy with SettingsSnapshot()
+//    and changes go through ApplySettings (the pages see only PageServices);
 //  - control, setpoints, constants, signals' value sets: atomics (see their headers);
 //  - signals' descriptors: replaced only by the window thread while no acquisition runs;
 //  - db: the connections and queues guard themselves;
@@ -14,9 +14,11 @@
 #define KALVIX_APP_SERVICE_STATE_H_
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "acquisition/acquisition.h"
+#include "app/page_services.h"
 #include "app/password_cipher.h"
 #include "app/working_paths.h"
 #include "devices/modbus_io.h"
@@ -57,23 +59,31 @@ struct StartupState {
   bool StartupBusy = false;
 };
 
-class ServiceState {
+class ServiceState final : public PageServices {
  public:
   explicit ServiceState(WorkingPaths workingPaths);
   ~ServiceState();  // stops the workers (waking their waits) and joins them
   ServiceState(const ServiceState&) = delete;
   ServiceState& operator=(const ServiceState&) = delete;
 
-  Settings SettingsSnapshot() const {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    return settings;
+  Settings SettingsSnapshot() const override {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return settings_;
   }
+  bool ApplySettings(const std::function<bool(Settings&)>& change) override {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return change(settings_);
+  }
+  // Replaces the settings whole (the settings file was read).
+  void ReplaceSettings(const Settings& settings) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    settings_ = settings;
+  }
+  DbConnection& UserConnection() override { return db.user; }
 
   const WorkingPaths paths;
   const DateTime ProgramStartTime;
 
-  mutable std::mutex settingsMutex;
-  Settings settings;  // guarded by settingsMutex for writes; see above
   PasswordCipher cipher;
   DailyLog log;
 
@@ -94,6 +104,10 @@ class ServiceState {
   const Acquisition acquisition;
   // Last, so it goes first: it joins every worker before anything they use is destroyed.
   WorkerThreads workers;
+
+ private:
+  mutable std::mutex settingsMutex_;
+  Settings settings_;  // guarded by settingsMutex_
 };
 
 // Queues one journal row through the service's numbering and statement queue.

@@ -66,7 +66,7 @@ CalibrationPage::CalibrationPage(ServiceState& service, QWidget* parent)
   model_ = new DbTableModel(
       CalibrColumns(),
       [this](const std::string& sql, DbResult& result) {
-        return service_.db.user.Query(sql, result);
+        return service_.UserConnection().Query(sql, result);
       },
       [this](const RowChange& change) { return ClientDataSetCalibrEditSaveChanges(change); }, this,
       this);
@@ -171,7 +171,7 @@ void CalibrationPage::ClientDataSetCalibrEditBeforePost(std::vector<DbValue>& ro
 }
 
 DbStatus CalibrationPage::ClientDataSetCalibrEditSaveChanges(const RowChange& change) {
-  return WriteRowChange(service_.db.user, kCalibrTable, model_->TableColumns(), change,
+  return WriteRowChange(service_.UserConnection(), kCalibrTable, model_->TableColumns(), change,
                         model_->TableColumnTypes());
 }
 
@@ -206,7 +206,7 @@ void CalibrationPage::ReloadAndRestart() {
     PostEvent("*** Набор сигналов не перезагружен: потоки приема еще работают ***");
     return;
   }
-  const DbStatus status = LoadSignalSet(service_.db.user, service_.signals);
+  const DbStatus status = LoadSignalSet(service_.UserConnection(), service_.signals);
   if (!status.ok()) {
     ShowErrorReport(this, QString::fromStdString(status.Describe()));
     return;  // acquisition stays stopped

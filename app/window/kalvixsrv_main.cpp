@@ -80,7 +80,11 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   ServiceState service(paths);
-  service.settings.AutoHide = keys.AutoHide;  // read by the entry, before the settings load
+  // Read by the entry, before the settings load.
+  service.ApplySettings([&keys](Settings& settings) {
+    settings.AutoHide = keys.AutoHide;
+    return true;
+  });
   TFormMain window(service);
   window.SetShutdownSignalPoll([&signals] { return signals.Poll(); });
   if (!keys.AutoHide) window.show();

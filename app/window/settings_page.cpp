@@ -33,7 +33,7 @@ QGroupBox* PortGroup(const char* title, std::initializer_list<std::pair<const ch
 
 }  // namespace
 
-SettingsPage::SettingsPage(ServiceState& service, QWidget* parent)
+SettingsPage::SettingsPage(PageServices& service, QWidget* parent)
     : QWidget(parent), service_(service) {
   setObjectName("TabSheetSetup");
   EditMySQL_server_name = Named(new QLineEdit(this), "EditMySQL_server_name");
@@ -186,11 +186,8 @@ void SettingsPage::ShowSettings() {
 
 bool SettingsPage::ApplySettingsEdits() {
   SettingsPageValues values = Read();
-  bool applied = false;
-  {
-    std::lock_guard<std::mutex> lock(service_.settingsMutex);
-    applied = ApplySettingsPage(values, service_.settings);
-  }
+  const bool applied = service_.ApplySettings(
+      [&values](Settings& settings) { return ApplySettingsPage(values, settings); });
   if (applied) {
     EditDatabaseSize->setText(QString::fromStdString(values.DatabaseSize));
     return true;

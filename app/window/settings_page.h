@@ -12,7 +12,7 @@
 #include <QWidget>
 #include <bitset>
 
-#include "app/service_state.h"
+#include "app/page_services.h"
 #include "app/settings_page_values.h"
 
 namespace kalvix {
@@ -21,7 +21,7 @@ class SettingsPage : public QWidget {
   Q_OBJECT
 
  public:
-  SettingsPage(ServiceState& service, QWidget* parent = nullptr);
+  SettingsPage(PageServices& service, QWidget* parent = nullptr);
 
   void ShowSettings();
   // False, after the message "Правильно вводите числа.", when a numeric text is no integer.
@@ -49,7 +49,7 @@ class SettingsPage : public QWidget {
   // Marks a control's value as the operator's once they change it.
   void TrackEntries();
 
-  ServiceState& service_;
+  PageServices& service_;
   std::bitset<kSettingsPageFieldCount> known_;  // see SettingsPageValues::known
 };
 

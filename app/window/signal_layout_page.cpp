@@ -40,14 +40,14 @@ std::vector<GridColumn> SignalColumns() {
 
 }  // namespace
 
-SignalLayoutPage::SignalLayoutPage(ServiceState& service, QWidget* parent)
+SignalLayoutPage::SignalLayoutPage(PageServices& service, QWidget* parent)
     : QWidget(parent), service_(service) {
   setObjectName("TabSheetSignal");
   const std::vector<GridColumn> columns = SignalColumns();
   model_ = new DbTableModel(
       columns,
       [this](const std::string& sql, DbResult& result) {
-        return service_.db.user.Query(sql, result);
+        return service_.UserConnection().Query(sql, result);
       },
       [this](const RowChange& change) { return ClientDataSetSigEditAfterPost(change); }, this,
       this);
@@ -79,7 +79,7 @@ SignalLayoutPage::SignalLayoutPage(ServiceState& service, QWidget* parent)
 void SignalLayoutPage::OpenSignalTable() { model_->Open(kSignalSelect); }
 
 DbStatus SignalLayoutPage::ClientDataSetSigEditAfterPost(const RowChange& change) {
-  return WriteRowChange(service_.db.user, kSignalTable, model_->TableColumns(), change,
+  return WriteRowChange(service_.UserConnection(), kSignalTable, model_->TableColumns(), change,
                         model_->TableColumnTypes());
 }
 

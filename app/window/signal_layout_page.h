@@ -7,7 +7,7 @@
 
 #include <QWidget>
 
-#include "app/service_state.h"
+#include "app/page_services.h"
 #include "app/window/db_table_model.h"
 #include "app/window/frozen_column_table_view.h"
 
@@ -17,7 +17,7 @@ class SignalLayoutPage : public QWidget {
   Q_OBJECT
 
  public:
-  SignalLayoutPage(ServiceState& service, QWidget* parent = nullptr);
+  SignalLayoutPage(PageServices& service, QWidget* parent = nullptr);
 
   // Fills the grid from the whole table on the user connection. Called once the user
   // connection is up after the settings load.
@@ -30,7 +30,7 @@ class SignalLayoutPage : public QWidget {
   DbTableModel* ClientDataSetSigEdit() const { return model_; }
 
  private:
-  ServiceState& service_;
+  PageServices& service_;
   DbTableModel* model_;          // owned through the Qt parent
   FrozenColumnTableView* grid_;  // owned through the Qt parent
 };
