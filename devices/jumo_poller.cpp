@@ -6,28 +6,18 @@
 #include <string>
 
 #include "devices/line_recovery.h"
+#include "devices/poller_skeleton.h"
 #include "journal/event_log.h"
-#include "plant/stop_pause.h"
 #include "plant/thread_entry.h"
-#include "plant/thread_priority.h"
 #include "util/date_time.h"
-#include "util/tick_count.h"
 
 namespace kalvix {
 namespace {
 
 int ModuleOf(const TSignalSet& signal) { return signal.DevNum == 1 ? kModuleJumo1 : kModuleJumo2; }
 
-bool Stopped(const JumoPollerContext& c) {
-  return c.control.StopRequest.load(std::memory_order_acquire);
-}
-
-bool LinkReady(const JumoPollerContext& c) { return c.link != nullptr && c.link->Connected.load(); }
-
-void Address(TModBUS& link, const TSignalSet& signal) {
-  link.DevAddr = signal.DevNum;
-  link.InverseBytes = signal.InverseBytes;
-  link.InverseWords = signal.InverseWords;
+ModbusTarget TargetOf(const TSignalSet& signal) {
+  return {signal.DevNum, signal.InverseBytes, signal.InverseWords};
 }
 
 // The nearest single-precision value; beyond the float range the matching infinity (a plain
@@ -41,15 +31,15 @@ float ToSingle(double value) {
 
 // One signal's exchange; the value as RawValues holds it.
 bool ReadSignal(TModBUS& link, const TSignalSet& signal, double* value) {
-  Address(link, signal);
+  const ModbusTarget target = TargetOf(signal);
   if (signal.Kind == kKindInt) {
     int32_t reg = 0;
-    if (!link.ReadRegister(signal.Addr, reg)) return false;
+    if (!link.ReadRegister(target, signal.Addr, reg)) return false;
     *value = reg;
     return true;
   }
   uint32_t pattern = 0;
-  if (!link.ReadPair(signal.Addr, pattern)) return false;
+  if (!link.ReadPair(target, signal.Addr, pattern)) return false;
   *value = static_cast<double>(std::bit_cast<float>(pattern));
   return true;
 }
@@ -65,6 +55,76 @@ void ConsumeWritePass(Setpoints& setpoints) {
   if (setpoints.JumoWriteCountdown.load() > 0) setpoints.JumoWritePending.store(true);
 }
 
+// The JUMO controllers as the poller skeleton sees them: a failed input is counted for its
+// controller, posted and passed over; an unconfirmed set-point likewise, but it fails the
+// write pass.
+class JumoDevice {
+ public:
+  static constexpr uint32_t kReadPauseMs = kJumoReadPauseMs;
+  static constexpr uint32_t kWritePauseMs = kJumoWritePauseMs;
+  static constexpr uint32_t kIdleWritePauseMs = kJumoIdleWritePauseMs;
+  static constexpr const char* kReadFaultText = kTextJumoReadFault;
+
+  explicit JumoDevice(const JumoPollerContext& context) : c_(context), recovery_(context.link) {}
+
+  ControlState& Control() { return c_.control; }
+  SignalSet& Signals() { return c_.signals; }
+  std::atomic<int32_t>& PassCounter() { return c_.counters.JumoCycleCounter; }
+  bool Emulated() { return c_.control.JumoEmulFlag.load(); }
+  void Recover() { recovery_.BeforePass(); }
+  bool LineReady() { return c_.link != nullptr && c_.link->Connected.load(); }
+  bool IsInput(const TSignalSet& signal) { return IsJumoInput(signal); }
+  bool IsOutput(const TSignalSet& signal) { return IsJumoOutput(signal); }
+
+  void InputEmulated(const TSignalSet& signal) {
+    c_.control.ModuleLastOk[ModuleOf(signal)].store(Now());
+  }
+
+  PollStep ReadInput(const TSignalSet& signal, int slot) {
+    const int module = ModuleOf(signal);
+    double value = 0;
+    if (ReadSignal(*c_.link, signal, &value)) {
+      c_.signals.RawValues.SetSlot(slot, value);
+      c_.control.ModuleLastOk[module].store(Now());
+    } else if (Stopped()) {
+      return PollStep::kEndPass;  // the stop ended the exchange: not the controller's failure
+    } else {
+      c_.control.ModuleErrors[module].fetch_add(1);
+      PostEvent(std::string(kTextJumoReadFailed) + signal.SignalName);
+    }
+    return PollStep::kDone;
+  }
+
+  void ReadPassEnded(bool) {}
+
+  WritePassStart BeginWritePass() {
+    if (!c_.setpoints.JumoWritePending.load()) return WritePassStart::kIdle;
+    ConsumeWritePass(c_.setpoints);
+    if (c_.control.JumoEmulFlag.load()) return WritePassStart::kIdle;
+    return LineReady() ? WritePassStart::kWrite : WritePassStart::kUnavailable;
+  }
+
+  PollStep WriteOutput(const TSignalSet& signal, int slot) {
+    const float value = ToSingle(c_.signals.OutputValues.Slot(slot));
+    if (c_.link->WritePair(TargetOf(signal), signal.Addr, std::bit_cast<uint32_t>(value))) {
+      return PollStep::kDone;
+    }
+    if (Stopped()) return PollStep::kEndPass;  // the stop ended the exchange
+    // The controller did not confirm the set-point: counted and posted like a failed read.
+    c_.control.ModuleErrors[ModuleOf(signal)].fetch_add(1);
+    PostEvent(std::string(kTextJumoWriteFailed) + signal.SignalName);
+    return PollStep::kFailed;
+  }
+
+ private:
+  bool Stopped() const { return c_.control.StopRequest.load(std::memory_order_acquire); }
+
+  const JumoPollerContext& c_;
+  ModbusLineRecovery recovery_;
+};
+
+static_assert(PollerDevice<JumoDevice>);
+
 }  // namespace
 
 bool IsJumoInput(const TSignalSet& signal) {
@@ -76,88 +136,23 @@ bool IsJumoOutput(const TSignalSet& signal) {
 }
 
 bool JumoRead(const JumoPollerContext& c) {
-  try {
-    // Switching emulation takes effect at the next pass, never half-way through one.
-    const bool emulated = c.control.JumoEmulFlag.load();
-    if (!emulated && !LinkReady(c)) return false;
-    const auto& signals = c.signals.Signals();
-    for (size_t slot = 0; slot < signals.size(); ++slot) {
-      const TSignalSet& signal = signals[slot];
-      if (!IsJumoInput(signal)) continue;
-      const int module = ModuleOf(signal);
-      const int index = static_cast<int>(slot);
-      if (emulated) {
-        c.signals.RawValues.SetSlot(index, c.signals.EmulatorValues.Slot(index));
-        c.control.ModuleLastOk[module].store(Now());
-        continue;
-      }
-      if (Stopped(c)) return false;
-      double value = 0;
-      if (ReadSignal(*c.link, signal, &value)) {
-        c.signals.RawValues.SetSlot(index, value);
-        c.control.ModuleLastOk[module].store(Now());
-      } else if (Stopped(c)) {
-        return false;  // the stop ended the exchange: not the controller's failure
-      } else {
-        c.control.ModuleErrors[module].fetch_add(1);
-        PostEvent(std::string(kTextJumoReadFailed) + signal.SignalName);
-      }
-      if (!PauseUnlessStopped(c.control, kJumoReadPauseMs)) return false;
-    }
-    return true;
-  } catch (...) {
-    PostEvent(kTextJumoReadFault);
-    return false;
-  }
+  JumoDevice device(c);
+  return PollerSkeleton(device).ReadPass();
 }
 
 bool JumoWrite(const JumoPollerContext& c) {
-  if (!c.setpoints.JumoWritePending.load()) {
-    PauseUnlessStopped(c.control, kJumoIdleWritePauseMs);
-    return true;
-  }
-  ConsumeWritePass(c.setpoints);
-  if (c.control.JumoEmulFlag.load()) {
-    PauseUnlessStopped(c.control, kJumoIdleWritePauseMs);
-    return true;
-  }
-  if (!LinkReady(c)) return false;
-  bool result = true;
-  const auto& signals = c.signals.Signals();
-  for (size_t slot = 0; slot < signals.size(); ++slot) {
-    const TSignalSet& signal = signals[slot];
-    if (!IsJumoOutput(signal)) continue;
-    if (Stopped(c)) return false;
-    Address(*c.link, signal);
-    const float value = ToSingle(c.signals.OutputValues.Slot(static_cast<int>(slot)));
-    if (!c.link->WritePair(signal.Addr, std::bit_cast<uint32_t>(value))) {
-      if (Stopped(c)) return false;  // the stop ended the exchange
-      // The controller did not confirm the set-point: counted and posted like a failed read.
-      c.control.ModuleErrors[ModuleOf(signal)].fetch_add(1);
-      PostEvent(std::string(kTextJumoWriteFailed) + signal.SignalName);
-      result = false;
-    }
-    if (!PauseUnlessStopped(c.control, kJumoWritePauseMs)) return false;
-  }
-  return result;
+  JumoDevice device(c);
+  return PollerSkeleton(device).WritePass();
 }
 
 void RunJumoPass(const JumoPollerContext& c) {
-  c.counters.JumoCycleCounter.fetch_add(1);
-  JumoRead(c);
-  JumoWrite(c);
+  JumoDevice device(c);
+  PollerSkeleton(device).RunPass();
 }
 
 void RunJumoPoller(const JumoPollerContext& c) {
-  RaiseThreadPriority(ThreadPriority::kHighest);
-  c.counters.JumoCycleCounter.store(0);
-  ModbusLineRecovery recovery(c.link);
-  while (!Stopped(c)) {
-    const uint32_t t0 = TickCount();
-    if (!c.control.JumoEmulFlag.load()) recovery.BeforePass();
-    RunJumoPass(c);
-    WaitCycleEnd(c.control, t0, kCyclePeriodMs);
-  }
+  JumoDevice device(c);
+  PollerSkeleton(device).Run();
 }
 
 int JumoPollerEntry(const JumoPollerContext& c) {

@@ -8,6 +8,11 @@
 // with "_"; a JUMO output is one whose name begins with "_". DevNum 1 counts for " JUMO 1",
 // every other DevNum for " JUMO 2".
 //
+// The loop (passes, pauses, pacing, line recovery) is the poller skeleton's
+// (devices/poller_skeleton.h); this poller supplies the JUMO steps. Each exchange names its
+// controller and register order (ModbusTarget), so the master's DevAddr and byte-order
+// fields stay as their owner set them.
+//
 // Ownership and threads: everything the context refers to belongs to the state owner and
 // must outlive the poller thread. The poller thread is the only one that transacts on the
 // Modbus master; the control thread opens and closes it. The context is copied into the

@@ -119,6 +119,36 @@ TEST_F(JumoPollerTest, UnconfirmedSetpointWriteIsCountedAndPosted) {
   }
 }
 
+// Each exchange names its controller and register order itself: whatever the master's own
+// fields say (a slave no one answers for, the other order), a pass reads and writes the right
+// controllers and leaves the fields as it found them.
+TEST_F(JumoPollerTest, PassAddressesEachExchangeAndLeavesTheMastersFieldsAlone) {
+  modbus_.DevAddr = 7;
+  modbus_.InverseBytes = false;
+  modbus_.InverseWords = true;
+  ASSERT_TRUE(plant_->SetSignal("PLS", 12.5));     // JUMO 1, low word first
+  ASSERT_TRUE(plant_->SetSignal("Q_SUSP", 7.25));  // JUMO 2, high word first
+  ASSERT_TRUE(plant_->SetSignal("UR_MAGN", 345));  // JUMO 2, one register
+  signals_.OutputValues.SetSlot(Slot("_PLSZ"), 1.5);
+  setpoints_.JumoWriteCountdown = 0;
+  setpoints_.JumoWritePending = true;
+
+  EXPECT_TRUE(JumoRead(Context()));
+  EXPECT_TRUE(JumoWrite(Context()));
+
+  EXPECT_EQ(Raw("PLS"), 12.5);
+  EXPECT_EQ(Raw("Q_SUSP"), 7.25);
+  EXPECT_EQ(Raw("UR_MAGN"), 345);
+  const auto writes = WritesTo(DeviceId::kJumo1, "reg 8");
+  ASSERT_EQ(writes.size(), 1u) << plant_->FormatWrites();
+  EXPECT_EQ(writes[0].value, 1.5);
+  EXPECT_EQ(control_.ModuleErrors[kModuleJumo1].load() + control_.ModuleErrors[kModuleJumo2].load(),
+            0);
+  EXPECT_EQ(modbus_.DevAddr, 7);
+  EXPECT_FALSE(modbus_.InverseBytes);
+  EXPECT_TRUE(modbus_.InverseWords);
+}
+
 TEST_F(JumoPollerTest, EmulationCopiesEmulatorValuesWithoutTrafficOrPauses) {
   control_.JumoEmulFlag = true;
   signals_.EmulatorValues.SetSlot(Slot("PLS"), 12.5);

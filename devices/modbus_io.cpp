@@ -68,7 +68,7 @@ bool TModBUS::SendComBlock(std::span<const uint8_t> block) {
 
 bool TModBUS::ReciveComBlock(std::span<uint8_t> destination, int32_t length, bool lengthKnown) {
   std::lock_guard lock(transaction_);
-  return ReceiveLocked(destination, length, lengthKnown);
+  return ReceiveLocked(DevAddr, destination, length, lengthKnown);
 }
 
 bool TModBUS::SendLocked(std::span<const uint8_t> block) {
@@ -104,7 +104,8 @@ bool TModBUS::SendLocked(std::span<const uint8_t> block) {
   }
 }
 
-bool TModBUS::ReceiveLocked(std::span<uint8_t> destination, int32_t length, bool lengthKnown) {
+bool TModBUS::ReceiveLocked(int32_t devAddr, std::span<uint8_t> destination, int32_t length,
+                            bool lengthKnown) {
   try {
     if (!Connected.load()) {
       SetError(modbus_text::kPortNotConnected);
@@ -113,7 +114,7 @@ bool TModBUS::ReceiveLocked(std::span<uint8_t> destination, int32_t length, bool
     RecvLen = 0;
     SerialModbusLine line(Handle);
     ReceiveRequest request;
-    request.devAddr = DevAddr;
+    request.devAddr = devAddr;
     request.funcCode = FuncCode;
     request.checkFunction = CheckFunction;
     request.length = length;
@@ -142,6 +143,11 @@ uint32_t TModBUS::FrameGapMs() const {
 
 bool TModBUS::Query(std::span<const uint8_t> data, std::span<uint8_t> destination,
                     int32_t expectedLength) {
+  return Transact(DevAddr, data, destination, expectedLength);
+}
+
+bool TModBUS::Transact(int32_t devAddr, std::span<const uint8_t> data,
+                       std::span<uint8_t> destination, int32_t expectedLength) {
   if (Busy.exchange(true)) {
     // Another transaction on this object has not finished; a worker must not wait on a
     // notice, so it goes to the event log.
@@ -162,7 +168,7 @@ bool TModBUS::Query(std::span<const uint8_t> data, std::span<uint8_t> destinatio
       if (data.size() + 2 > kMaxBlock) {
         SetError(modbus_text::kBlockTooLarge);
       } else {
-        SendBuf[0] = static_cast<uint8_t>(DevAddr & 0xFF);
+        SendBuf[0] = static_cast<uint8_t>(devAddr & 0xFF);
         SendBuf[1] = FuncCode;
         std::copy(data.begin(), data.end(), SendBuf + 2);
         SendLocked(std::span<const uint8_t>(SendBuf, data.size() + 2));
@@ -172,9 +178,9 @@ bool TModBUS::Query(std::span<const uint8_t> data, std::span<uint8_t> destinatio
       // The receive step runs even when the send failed: it then reports why nothing came.
       FlagScope receiving(Receiving);
       if (expectedLength > 0) {
-        ReceiveLocked(destination, expectedLength, true);
+        ReceiveLocked(devAddr, destination, expectedLength, true);
       } else {
-        ReceiveLocked(destination, 512, false);
+        ReceiveLocked(devAddr, destination, 512, false);
       }
     }
   }
@@ -182,9 +188,10 @@ bool TModBUS::Query(std::span<const uint8_t> data, std::span<uint8_t> destinatio
   return true;
 }
 
-bool TModBUS::QueryRead(uint16_t reg, uint16_t count, std::span<uint8_t, kReadReplyRoom> reply) {
+bool TModBUS::QueryRead(int32_t devAddr, uint16_t reg, uint16_t count,
+                        std::span<uint8_t, kReadReplyRoom> reply) {
   FuncCode = kFuncReadHolding;
-  if (!Query(ReadRequestData(reg, count), reply, -1)) return false;
+  if (!Transact(devAddr, ReadRequestData(reg, count), reply, -1)) return false;
   const auto received = std::span<const uint8_t>(reply.data(), static_cast<size_t>(RecvLen));
   switch (CheckReadReply(received, count)) {
     case ReadReplyCheck::kOk:
@@ -199,27 +206,28 @@ bool TModBUS::QueryRead(uint16_t reg, uint16_t count, std::span<uint8_t, kReadRe
   return false;
 }
 
-bool TModBUS::ReadRegister(uint16_t reg, int32_t& value) {
+bool TModBUS::ReadRegister(const ModbusTarget& target, uint16_t reg, int32_t& value) {
   uint8_t reply[kReadReplyRoom] = {};
-  if (!QueryRead(reg, 1, reply)) return false;
+  if (!QueryRead(target.devAddr, reg, 1, reply)) return false;
   value = reply[3] * 256 + reply[4];
   return true;
 }
 
-bool TModBUS::ReadPair(uint16_t reg, uint32_t& pattern) {
+bool TModBUS::ReadPair(const ModbusTarget& target, uint16_t reg, uint32_t& pattern) {
   uint8_t reply[kReadReplyRoom] = {};
-  if (!QueryRead(reg, 2, reply)) return false;
-  pattern = PatternFromWire(std::span<const uint8_t, 4>(reply + 3, 4), InverseBytes, InverseWords);
+  if (!QueryRead(target.devAddr, reg, 2, reply)) return false;
+  pattern = PatternFromWire(std::span<const uint8_t, 4>(reply + 3, 4), target.inverseBytes,
+                            target.inverseWords);
   return true;
 }
 
-bool TModBUS::WritePair(uint16_t reg, uint32_t pattern) {
+bool TModBUS::WritePair(const ModbusTarget& target, uint16_t reg, uint32_t pattern) {
   FuncCode = kFuncWriteMultiple;
-  const auto bytes = WireFromPattern(pattern, InverseBytes, InverseWords);
+  const auto bytes = WireFromPattern(pattern, target.inverseBytes, target.inverseWords);
   uint8_t reply[kWriteReplyRoom] = {};
-  if (!Query(WritePairRequestData(reg, bytes), reply, -1)) return false;
+  if (!Transact(target.devAddr, WritePairRequestData(reg, bytes), reply, -1)) return false;
   const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
-  if (!IsWriteEcho(received, static_cast<uint8_t>(DevAddr & 0xFF), reg, 2)) {
+  if (!IsWriteEcho(received, static_cast<uint8_t>(target.devAddr & 0xFF), reg, 2)) {
     if (ErrorText.empty()) SetError(modbus_text::kBadReply);
     return false;
   }

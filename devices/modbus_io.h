@@ -11,6 +11,11 @@
 // thread that runs the operations (set DevAddr and the byte-order flags, call, then read
 // RecvLen and ErrorText on that same thread).
 //
+// The device is named either by the fields (DevAddr, InverseBytes, InverseWords), as
+// designed, or for one transaction by a ModbusTarget, which leaves the fields as they are:
+// the poller addresses each controller that way, so nothing it does changes what another
+// user of the fields set.
+//
 // Failures the design left silent are reported here: a read reply must have the right byte
 // count and CRC, a write must be answered by its exact echo, a reply never lands beyond the
 // caller's buffer, and the messages the design showed in modal boxes (wrong speed, link
@@ -29,6 +34,14 @@
 #include "devices/serial_port.h"
 
 namespace kalvix {
+
+// The device of one transaction: the slave address (its low byte is sent) and the register
+// order of a 32-bit value.
+struct ModbusTarget {
+  int32_t devAddr = 1;
+  bool inverseBytes = true;
+  bool inverseWords = false;
+};
 
 class TModBUS {
  public:
@@ -65,11 +78,19 @@ class TModBUS {
   bool Query(std::span<const uint8_t> data, std::span<uint8_t> destination, int32_t expectedLength);
 
   // Function 3, one register; value 0 ... 65535.
-  bool ReadRegister(uint16_t reg, int32_t& value);
+  bool ReadRegister(uint16_t reg, int32_t& value) {
+    return ReadRegister(FieldTarget(), reg, value);
+  }
+  bool ReadRegister(const ModbusTarget& target, uint16_t reg, int32_t& value);
   // Function 3, two registers; the 32-bit pattern by InverseBytes and InverseWords.
-  bool ReadPair(uint16_t reg, uint32_t& pattern);
+  bool ReadPair(uint16_t reg, uint32_t& pattern) { return ReadPair(FieldTarget(), reg, pattern); }
+  bool ReadPair(const ModbusTarget& target, uint16_t reg, uint32_t& pattern);
   // Function 16, two registers; true only when the controller echoes the write.
-  bool WritePair(uint16_t reg, uint32_t pattern);
+  bool WritePair(uint16_t reg, uint32_t pattern) { return WritePair(FieldTarget(), reg, pattern); }
+  bool WritePair(const ModbusTarget& target, uint16_t reg, uint32_t pattern);
+
+  // The device the fields name.
+  ModbusTarget FieldTarget() const { return {DevAddr, InverseBytes, InverseWords}; }
 
   void SetError(std::string_view text) { ErrorText = text; }
 
@@ -95,10 +116,15 @@ class TModBUS {
   bool CheckFunction = true;
 
  private:
+  // Query addressed to devAddr.
+  bool Transact(int32_t devAddr, std::span<const uint8_t> data, std::span<uint8_t> destination,
+                int32_t expectedLength);
   // One read request of `count` registers, its reply checked by byte count and CRC.
-  bool QueryRead(uint16_t reg, uint16_t count, std::span<uint8_t, kReadReplyRoom> reply);
+  bool QueryRead(int32_t devAddr, uint16_t reg, uint16_t count,
+                 std::span<uint8_t, kReadReplyRoom> reply);
   bool SendLocked(std::span<const uint8_t> block);
-  bool ReceiveLocked(std::span<uint8_t> destination, int32_t length, bool lengthKnown);
+  bool ReceiveLocked(int32_t devAddr, std::span<uint8_t> destination, int32_t length,
+                     bool lengthKnown);
   uint32_t FrameGapMs() const;
 
   const std::filesystem::path workDir_;

@@ -4,11 +4,10 @@
 #include <cmath>
 
 #include "devices/line_recovery.h"
+#include "devices/poller_skeleton.h"
 #include "journal/event_log.h"
 #include "plant/thread_entry.h"
-#include "plant/thread_priority.h"
 #include "util/date_time.h"
-#include "util/tick_count.h"
 
 namespace kalvix {
 namespace {
@@ -17,24 +16,20 @@ constexpr const char* kOutputTnk23 = "_TNK23";
 constexpr const char* kOutputTnz = "_TNZ";
 constexpr const char* kAveragedTnk23 = "TNK23";
 
-bool Stopped(const V120PollerContext& c) {
-  return c.control.StopRequest.load(std::memory_order_acquire);
-}
-
 // One item by the signal's kind; FLOAT and unknown kinds have no read command.
 bool ReadSignal(TVisionLink& link, const TSignalSet& signal, double* value) {
-  link.SetUnitID(signal.DevNum);
+  const VisionUnit unit{signal.DevNum};
   switch (signal.Kind) {
     case kKindInt:
     case kKindLong: {
       std::array<int32_t, 1> item = {};
-      if (!link.GetIntArray(signal.Addr, 1, item, signal.Kind == kKindLong)) return false;
+      if (!link.GetIntArray(unit, signal.Addr, 1, item, signal.Kind == kKindLong)) return false;
       *value = item[0];
       return true;
     }
     case kKindBit: {
       std::array<uint8_t, 1> bit = {};
-      if (!link.GetBitArray(signal.Addr, 1, bit)) return false;
+      if (!link.GetBitArray(unit, signal.Addr, 1, bit)) return false;
       *value = bit[0] != 0 ? 1 : 0;
       return true;
     }
@@ -46,6 +41,72 @@ bool ReadSignal(TVisionLink& link, const TSignalSet& signal, double* value) {
 bool IsV120Output(const TSignalSet& signal) {
   return signal.BusName == "V120" && !signal.SignalName.empty() && signal.SignalName[0] == '_';
 }
+
+// The V120 as the poller skeleton sees it: the first failed input ends the read pass, which
+// counts as one failure of the module; the two outputs are written without pauses, and a
+// failed write is neither reported nor retried.
+class V120Device {
+ public:
+  static constexpr uint32_t kReadPauseMs = 0;  // each exchange is paced by the reply
+  static constexpr uint32_t kWritePauseMs = 0;
+  static constexpr uint32_t kIdleWritePauseMs = 0;
+  static constexpr const char* kReadFaultText = kTextV120ReadFault;
+
+  explicit V120Device(const V120PollerContext& context) : c_(context), recovery_(context.link) {}
+
+  ControlState& Control() { return c_.control; }
+  SignalSet& Signals() { return c_.signals; }
+  std::atomic<int32_t>& PassCounter() { return c_.counters.V120CycleCounter; }
+  bool Emulated() { return c_.control.V120EmulFlag.load(); }
+  void Recover() { recovery_.BeforePass(); }
+  bool LineReady() { return true; }  // an inactive link fails its exchanges itself
+  bool IsInput(const TSignalSet& signal) { return IsV120Input(signal); }
+  bool IsOutput(const TSignalSet& signal) { return IsV120Output(signal); }
+  void InputEmulated(const TSignalSet&) {}
+
+  PollStep ReadInput(const TSignalSet& signal, int slot) {
+    double value = 0;
+    if (!ReadSignal(c_.link, signal, &value)) return PollStep::kEndPass;
+    c_.signals.RawValues.SetSlot(slot, value);
+    return PollStep::kDone;
+  }
+
+  // A pass cut short by a stop is no failure of the module.
+  void ReadPassEnded(bool ok) {
+    if (ok) {
+      c_.control.ModuleLastOk[kModuleV120].store(Now());
+    } else if (!c_.control.StopRequest.load(std::memory_order_acquire)) {
+      c_.control.ModuleErrors[kModuleV120].fetch_add(1);
+    }
+  }
+
+  WritePassStart BeginWritePass() { return WritePassStart::kWrite; }
+
+  PollStep WriteOutput(const TSignalSet& signal, int) {
+    double value = 0;
+    if (signal.SignalName == kOutputTnk23) {
+      value = c_.signals.AveragedValues.Slot(c_.signals.SignalIndex(kAveragedTnk23));
+    } else if (signal.SignalName == kOutputTnz && c_.setpoints.TnzWritePending.exchange(false)) {
+      // The flag is taken before the value: the control thread stores the set-point before it
+      // raises the flag, so the value read here is at least as new as the flag it answers.
+      value = c_.setpoints.TnzSetpoint.load();
+    } else {
+      return PollStep::kNoExchange;
+    }
+    const std::optional<int32_t> item = V120WriteValue(value);
+    if (!item) return PollStep::kNoExchange;
+    if (signal.Kind != kKindInt && signal.Kind != kKindLong) return PollStep::kNoExchange;
+    const std::array<int32_t, 1> items = {*item};
+    c_.link.SetIntArray(VisionUnit{signal.DevNum}, signal.Addr, 1, items, signal.Kind == kKindLong);
+    return PollStep::kDone;
+  }
+
+ private:
+  const V120PollerContext& c_;
+  VisionLineRecovery recovery_;
+};
+
+static_assert(PollerDevice<V120Device>);
 
 }  // namespace
 
@@ -61,74 +122,24 @@ std::optional<int32_t> V120WriteValue(double value) {
 }
 
 bool V120Read(const V120PollerContext& c) {
-  try {
-    const bool emulated = c.control.V120EmulFlag.load();
-    const auto& signals = c.signals.Signals();
-    for (size_t slot = 0; slot < signals.size(); ++slot) {
-      const TSignalSet& signal = signals[slot];
-      if (!IsV120Input(signal)) continue;
-      const int index = static_cast<int>(slot);
-      if (emulated) {
-        c.signals.RawValues.SetSlot(index, c.signals.EmulatorValues.Slot(index));
-        continue;
-      }
-      if (Stopped(c)) return false;
-      double value = 0;
-      if (!ReadSignal(c.link, signal, &value)) return false;
-      c.signals.RawValues.SetSlot(index, value);
-    }
-    return true;
-  } catch (...) {
-    PostEvent(kTextV120ReadFault);
-    return false;
-  }
+  V120Device device(c);
+  return PollerSkeleton(device).ReadPass();
 }
 
 bool V120Write(const V120PollerContext& c) {
-  const auto& signals = c.signals.Signals();
-  for (const TSignalSet& signal : signals) {
-    if (!IsV120Output(signal)) continue;
-    if (Stopped(c)) return true;
-    double value = 0;
-    if (signal.SignalName == kOutputTnk23) {
-      value = c.signals.AveragedValues.Slot(c.signals.SignalIndex(kAveragedTnk23));
-    } else if (signal.SignalName == kOutputTnz && c.setpoints.TnzWritePending.exchange(false)) {
-      // The flag is taken before the value: the control thread stores the set-point before it
-      // raises the flag, so the value read here is at least as new as the flag it answers.
-      value = c.setpoints.TnzSetpoint.load();
-    } else {
-      continue;
-    }
-    const std::optional<int32_t> item = V120WriteValue(value);
-    if (!item) continue;
-    if (signal.Kind != kKindInt && signal.Kind != kKindLong) continue;
-    c.link.SetUnitID(signal.DevNum);
-    const std::array<int32_t, 1> items = {*item};
-    c.link.SetIntArray(signal.Addr, 1, items, signal.Kind == kKindLong);
-  }
+  V120Device device(c);
+  PollerSkeleton(device).WritePass();  // a failed or cut-short write pass is not reported
   return true;
 }
 
 void RunV120Pass(const V120PollerContext& c) {
-  c.counters.V120CycleCounter.fetch_add(1);
-  if (V120Read(c)) {
-    c.control.ModuleLastOk[kModuleV120].store(Now());
-  } else if (!Stopped(c)) {
-    c.control.ModuleErrors[kModuleV120].fetch_add(1);
-  }
-  V120Write(c);
+  V120Device device(c);
+  PollerSkeleton(device).RunPass();
 }
 
 void RunV120Poller(const V120PollerContext& c) {
-  RaiseThreadPriority(ThreadPriority::kHighest);
-  c.counters.V120CycleCounter.store(0);
-  VisionLineRecovery recovery(c.link);
-  while (!Stopped(c)) {
-    const uint32_t t0 = TickCount();
-    if (!c.control.V120EmulFlag.load()) recovery.BeforePass();
-    RunV120Pass(c);
-    WaitCycleEnd(c.control, t0, kCyclePeriodMs);
-  }
+  V120Device device(c);
+  PollerSkeleton(device).Run();
 }
 
 int V120PollerEntry(const V120PollerContext& c) {

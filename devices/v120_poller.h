@@ -9,6 +9,10 @@
 // LONG a 32-bit one (RNL/SNL), BIT a memory bit (RB, read only); FLOAT cannot be read, and
 // such a signal fails every pass.
 //
+// The loop (passes, pacing, line recovery) is the poller skeleton's (devices/poller_skeleton.h);
+// this poller supplies the V120 steps. Each exchange names its unit (VisionUnit), so the
+// link's UnitID stays as its owner set it.
+//
 // Ownership and threads: everything the context refers to belongs to the state owner and
 // must outlive the poller thread, which is the only caller of the link's exchanges. The
 // context is copied into the thread when it starts.

@@ -122,6 +122,27 @@ TEST_F(V120PollerTest, Tnk23EveryPassAndTnzOncePerSetpoint) {
   }
 }
 
+// Each exchange names its unit itself: with the link's UnitID at a unit no one answers for,
+// a pass still reads and writes the V120 and leaves UnitID as it found it.
+TEST_F(V120PollerTest, PassAddressesEachExchangeAndLeavesTheLinksUnitAlone) {
+  vision_.SetUnitID(9);
+  ASSERT_TRUE(plant_->SetSignal("I_NAS1", 612));
+  ASSERT_TRUE(plant_->SetSignal("PIT_ON", 1));
+  setpoints_.TnzSetpoint = 80;
+  setpoints_.TnzWritePending = true;
+
+  RunV120Pass(Context());
+
+  EXPECT_EQ(control_.ModuleErrors[kModuleV120].load(), 0) << vision_.Status();
+  EXPECT_GT(control_.ModuleLastOk[kModuleV120].load(), 0);
+  EXPECT_EQ(Raw("I_NAS1"), 612);
+  EXPECT_EQ(Raw("PIT_ON"), 1);
+  const auto tnz = WritesTo(DeviceId::kV120, "MI 110");
+  ASSERT_EQ(tnz.size(), 1u) << plant_->FormatWrites();
+  EXPECT_EQ(tnz[0].value, 80);
+  EXPECT_EQ(vision_.UnitID(), 9);
+}
+
 TEST_F(V120PollerTest, EmulationReadsWithoutTrafficButStillWrites) {
   control_.V120EmulFlag = true;
   signals_.EmulatorValues.SetSlot(Slot("I_NAS1"), 5);

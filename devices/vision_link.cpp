@@ -266,17 +266,19 @@ std::string TVisionLink::CalcCRC(std::string_view text) { return kalvix::CalcCRC
 
 void TVisionLink::UpdateQueryString() {
   std::lock_guard lock(textMutex_);
-  VisionQuery query = BuildVisionQuery(stx_, UnitID(), commandLine_);
+  RebuildQueryLocked(UnitID());
+}
+
+void TVisionLink::RebuildQueryLocked(int32_t unit) {
+  VisionQuery query = BuildVisionQuery(stx_, unit, commandLine_);
   crc_ = std::move(query.crc);
   queryString_ = std::move(query.query);
 }
 
-void TVisionLink::PrepareCommand(std::string command) {
-  {
-    std::lock_guard lock(textMutex_);
-    commandLine_ = std::move(command);
-  }
-  UpdateQueryString();
+void TVisionLink::PrepareCommand(VisionUnit unit, std::string command) {
+  std::lock_guard lock(textMutex_);
+  commandLine_ = std::move(command);
+  RebuildQueryLocked(unit.id);
 }
 
 // ---- port ------------------------------------------------------------------------------
@@ -425,7 +427,8 @@ bool TVisionLink::GetQueryRez(std::string& reply) {
   return true;
 }
 
-bool TVisionLink::GetBitArray(int32_t address, int32_t count, std::span<uint8_t> bits) {
+bool TVisionLink::GetBitArray(VisionUnit unit, int32_t address, int32_t count,
+                              std::span<uint8_t> bits) {
   if (!CountFits(count, bits.size())) return false;
   bits = bits.first(static_cast<size_t>(count));
   if (EmulFlag()) {
@@ -434,26 +437,27 @@ bool TVisionLink::GetBitArray(int32_t address, int32_t count, std::span<uint8_t>
     SetStatus(kTextIntConvert);
     return false;
   }
-  PrepareCommand(VisionReadCommand("RB", address, count));
+  PrepareCommand(unit, VisionReadCommand("RB", address, count));
   std::string data;
   if (!GetQueryRez(data)) return false;
   return ParseVisionBits(data, bits) == VisionDataResult::kOk;
 }
 
-bool TVisionLink::SetBitArray(int32_t address, int32_t count, std::span<const uint8_t> bits) {
+bool TVisionLink::SetBitArray(VisionUnit unit, int32_t address, int32_t count,
+                              std::span<const uint8_t> bits) {
   if (!CountFits(count, bits.size())) return false;
   bits = bits.first(static_cast<size_t>(count));
   if (EmulFlag()) {
     std::lock_guard lock(emulMutex_);
     return WriteEmulList(emulBitArray_, address, count, bits);
   }
-  PrepareCommand(VisionWriteBitsCommand(address, bits));
+  PrepareCommand(unit, VisionWriteBitsCommand(address, bits));
   std::string data;
   return GetQueryRez(data);
 }
 
-bool TVisionLink::GetIntArray(int32_t address, int32_t count, std::span<int32_t> values,
-                              bool isLong) {
+bool TVisionLink::GetIntArray(VisionUnit unit, int32_t address, int32_t count,
+                              std::span<int32_t> values, bool isLong) {
   if (!CountFits(count, values.size())) return false;
   values = values.first(static_cast<size_t>(count));
   if (EmulFlag()) {
@@ -462,7 +466,7 @@ bool TVisionLink::GetIntArray(int32_t address, int32_t count, std::span<int32_t>
     SetStatus(kTextIntConvert);
     return false;
   }
-  PrepareCommand(VisionReadCommand(isLong ? "RNL" : "RW", address, count));
+  PrepareCommand(unit, VisionReadCommand(isLong ? "RNL" : "RW", address, count));
   std::string data;
   if (!GetQueryRez(data)) return false;
   switch (ParseVisionInts(data, isLong ? 8 : 4, values)) {
@@ -478,15 +482,15 @@ bool TVisionLink::GetIntArray(int32_t address, int32_t count, std::span<int32_t>
   return false;
 }
 
-bool TVisionLink::SetIntArray(int32_t address, int32_t count, std::span<const int32_t> values,
-                              bool isLong) {
+bool TVisionLink::SetIntArray(VisionUnit unit, int32_t address, int32_t count,
+                              std::span<const int32_t> values, bool isLong) {
   if (!CountFits(count, values.size())) return false;
   values = values.first(static_cast<size_t>(count));
   if (EmulFlag()) {
     std::lock_guard lock(emulMutex_);
     return WriteEmulList(EmulList(isLong), address, count, values);
   }
-  PrepareCommand(VisionWriteIntsCommand(address, values, isLong));
+  PrepareCommand(unit, VisionWriteIntsCommand(address, values, isLong));
   std::string data;
   return GetQueryRez(data);
 }

@@ -10,6 +10,10 @@
 // Switching Active off while an exchange runs on another thread is safe: the exchange sees
 // the flag after its current read (at most 130 ms), fails, and only then is the port
 // released.
+//
+// The controller is named either by UnitID, as designed, or for one exchange by a VisionUnit
+// given to the array operation, which leaves UnitID as it is; QueryString, CRC and
+// CommandLine then show the query that exchange built, with the unit it was given.
 #ifndef KALVIX_DEVICES_VISION_LINK_H_
 #define KALVIX_DEVICES_VISION_LINK_H_
 
@@ -26,6 +30,11 @@
 namespace kalvix {
 
 class SerialPort;
+
+// The unit number of the controller one exchange addresses.
+struct VisionUnit {
+  int32_t id = 1;
+};
 
 class TVisionLink {
  public:
@@ -115,20 +124,36 @@ class TVisionLink {
   // The array operations. count values are read or written at address; false without any
   // traffic when count is negative or larger than the buffer. Bits are bytes, 0 or 1;
   // integers are 32-bit signed, isLong selects the 32-bit commands.
-  bool GetBitArray(int32_t address, int32_t count, std::span<uint8_t> bits);
-  bool SetBitArray(int32_t address, int32_t count, std::span<const uint8_t> bits);
-  bool GetIntArray(int32_t address, int32_t count, std::span<int32_t> values, bool isLong);
-  bool SetIntArray(int32_t address, int32_t count, std::span<const int32_t> values, bool isLong);
+  // Without a VisionUnit they address UnitID.
+  bool GetBitArray(int32_t address, int32_t count, std::span<uint8_t> bits) {
+    return GetBitArray(VisionUnit{UnitID()}, address, count, bits);
+  }
+  bool SetBitArray(int32_t address, int32_t count, std::span<const uint8_t> bits) {
+    return SetBitArray(VisionUnit{UnitID()}, address, count, bits);
+  }
+  bool GetIntArray(int32_t address, int32_t count, std::span<int32_t> values, bool isLong) {
+    return GetIntArray(VisionUnit{UnitID()}, address, count, values, isLong);
+  }
+  bool SetIntArray(int32_t address, int32_t count, std::span<const int32_t> values, bool isLong) {
+    return SetIntArray(VisionUnit{UnitID()}, address, count, values, isLong);
+  }
+  bool GetBitArray(VisionUnit unit, int32_t address, int32_t count, std::span<uint8_t> bits);
+  bool SetBitArray(VisionUnit unit, int32_t address, int32_t count, std::span<const uint8_t> bits);
+  bool GetIntArray(VisionUnit unit, int32_t address, int32_t count, std::span<int32_t> values,
+                   bool isLong);
+  bool SetIntArray(VisionUnit unit, int32_t address, int32_t count, std::span<const int32_t> values,
+                   bool isLong);
 
  private:
   enum class Receive { kLine, kNoPort, kFailed };
   Receive ReceiveLine(std::string& line);
   bool Connect(int32_t speed);  // ConnectToPort; the caller holds activeMutex_
   void ReleasePort();           // the caller holds activeMutex_
-  // Sets CommandLine and always rebuilds QueryString, so that an exchange never sends a
-  // query text that was stored directly.
-  void PrepareCommand(std::string command);
-  TStringList& EmulList(bool isLong);  // guarded by emulMutex_
+  // Sets CommandLine and always rebuilds QueryString for `unit`, so that an exchange never
+  // sends a query text that was stored directly.
+  void PrepareCommand(VisionUnit unit, std::string command);
+  void RebuildQueryLocked(int32_t unit);  // the caller holds textMutex_
+  TStringList& EmulList(bool isLong);     // guarded by emulMutex_
 
   // Texts, guarded by textMutex_.
   mutable std::mutex textMutex_;

@@ -181,6 +181,26 @@ TEST_F(VisionLinkTest, ReadsOneWordAndSendsTheRequestLine) {
   EXPECT_EQ(link_.ErrorCounter(), 0);
 }
 
+// An exchange given a unit addresses that unit whatever UnitID says and leaves UnitID alone;
+// the query texts show what was sent. Without a unit, the exchange addresses UnitID.
+TEST_F(VisionLinkTest, ExchangeGoesToTheUnitItIsGiven) {
+  const std::string toUnit10 = "/0ARW0010013C";
+  const std::string toUnit1 = "/01RW001001" + CalcCRC("01RW001001");
+  controller_.Script(GoodReply("0ARW00FF") + "\r");
+  controller_.Script(GoodReply("01RW0102") + "\r");
+  std::array<int32_t, 1> value = {};
+
+  ASSERT_TRUE(link_.GetIntArray(VisionUnit{10}, 16, 1, value, false)) << link_.Status();
+  EXPECT_EQ(value[0], 255);
+  EXPECT_EQ(link_.UnitID(), 1);
+  EXPECT_EQ(link_.QueryString(), toUnit10);
+
+  ASSERT_TRUE(link_.GetIntArray(16, 1, value, false)) << link_.Status();
+  EXPECT_EQ(value[0], 258);
+  EXPECT_EQ(link_.QueryString(), toUnit1);
+  EXPECT_EQ(controller_.Requests(), (std::vector<std::string>{toUnit10 + "\r", toUnit1 + "\r"}));
+}
+
 TEST_F(VisionLinkTest, ReadsLongsAndSeveralValues) {
   controller_.Script(GoodReply("01RNFFFFFFFF00010000") + "\r");
   std::array<int32_t, 2> values = {};
