@@ -1,5 +1,6 @@
 // The window thread's periodic jobs and the end of the program. The window runs the jobs on
-// its timers, the headless program on its main loop; tests call them directly.
+// its timers, the headless program on its main loop; tests call them directly. The SQL queues
+// are served by the database thread (persistence/database_thread.h), not by these jobs.
 #ifndef KALVIX_APP_SERVICE_JOBS_H_
 #define KALVIX_APP_SERVICE_JOBS_H_
 
@@ -11,21 +12,18 @@ namespace kalvix {
 
 inline constexpr auto kStatusInterval = std::chrono::milliseconds(250);
 inline constexpr auto kLogInterval = std::chrono::milliseconds(250);
-inline constexpr auto kStatementInterval = std::chrono::milliseconds(100);
-inline constexpr auto kSelectInterval = std::chrono::milliseconds(100);
 
 void TimerGetLogJob(ServiceState& s);
-void TimerMySQL_workJob(ServiceState& s);
-void TimerMySQL_selectJob(ServiceState& s);
 
 enum class ShutdownReason {
   kOperator,    // the close button
   kSessionEnd,  // SIGTERM, SIGHUP, the desktop session ending
 };
 
-// Ends the service: stops the workers, journals and posts the reason, writes what is still
-// queued for the database (so the last journal rows are not lost), sets Closing, saves the
-// settings, closes both connections, writes the remaining log lines and joins the workers.
+// Ends the service: stops the workers, journals and posts the reason, lets the database
+// thread write what is still queued (so the last journal rows are not lost; bounded), sets
+// Closing and stops the database thread, saves the settings, closes both connections, writes
+// the remaining log lines and joins the workers.
 void ShutdownService(ServiceState& s, ShutdownReason reason);
 
 }  // namespace kalvix

@@ -125,8 +125,6 @@ int main(int argc, char** argv) {
   PeriodicLoop loop;
   loop.Add("TimerUpdate", kStatusInterval, [&] { RunStartupTick(service, hooks); });
   loop.Add("TimerGetLog", kLogInterval, [&] { TimerGetLogJob(service); });
-  loop.Add("TimerMySQL_work", kStatementInterval, [&] { TimerMySQL_workJob(service); });
-  loop.Add("TimerMySQL_select", kSelectInterval, [&] { TimerMySQL_selectJob(service); });
 
   CycleRecorder recorder(service.control);
   const size_t wanted = static_cast<size_t>(options.cycles) + 1;

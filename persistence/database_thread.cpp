@@ -9,12 +9,15 @@ DatabaseThread::DatabaseThread(Parts parts, std::chrono::milliseconds interval)
     : parts_(std::move(parts)), interval_(interval) {
   parts_.statements.SetWakeup([this] { Notify(true); });
   parts_.selects.SetWakeup([this] { Notify(false); });
+  // What waited while the connection was down runs as soon as a new session opens.
+  parts_.work.SetAfterConnect([this] { Wake(); });
 }
 
 DatabaseThread::~DatabaseThread() {
   Stop();
   parts_.statements.SetWakeup(nullptr);
   parts_.selects.SetWakeup(nullptr);
+  parts_.work.SetAfterConnect(nullptr);
 }
 
 void DatabaseThread::Start() {

@@ -56,11 +56,12 @@ class DatabaseThread {
     std::function<RetentionPolicy()> policy;
   };
 
-  // Installs the queues' wakeups; the thread starts with Start(). Construct it before any
-  // other thread uses the queues.
+  // Installs the queues' wakeups and the work connection's after-connect task (a new session
+  // wakes the thread); the thread starts with Start(). Construct it before any other thread
+  // uses the work connection.
   explicit DatabaseThread(Parts parts, std::chrono::milliseconds interval = kStatementInterval);
   // Stops and joins the thread and removes the wakeups; no other thread may use the queues
-  // any more.
+  // or the work connection any more.
   ~DatabaseThread();
   DatabaseThread(const DatabaseThread&) = delete;
   DatabaseThread& operator=(const DatabaseThread&) = delete;
@@ -77,8 +78,8 @@ class DatabaseThread {
   // `deadline` has passed (false). Looks again after every step of the thread.
   bool WaitStatementsDrained(Clock::time_point deadline);
 
-  // Looks at both queues now rather than at the next interval (after the work connection has
-  // been opened again, say). The pacing still holds.
+  // Looks at both queues now rather than at the next interval (a new session of the work
+  // connection does this by itself). The pacing still holds.
   void Wake();
 
   // Between Start and the thread's end.

@@ -104,17 +104,20 @@ TEST_F(DatabaseThreadTest, BacklogDrainsInOrderAtMostTwelvePerInterval) {
 }
 
 // What needs no interval is served at once, even while the interval is long: a select, a
-// statement on an idle queue, a select behind a backlog that the pacing holds back.
+// statement on an idle queue, a select behind a backlog that the pacing holds back, a
+// statement that waited for the work connection to open again.
 TEST_F(DatabaseThreadTest, ServedWithoutWaitingForTheInterval) {
   struct Case {
     const char* name;
-    int backlog;  // statements queued first
-    bool select;  // then a select (else one statement more)
+    int backlog;     // statements queued first
+    bool select;     // then a select (else one statement more)
+    bool reconnect;  // the statement is queued while the connection is down
   };
   const Case cases[] = {
-      {"a select", 0, true},
-      {"a statement on an idle queue", 0, false},
-      {"a select behind a paced backlog", 30, true},
+      {"a select", 0, true, false},
+      {"a statement on an idle queue", 0, false, false},
+      {"a select behind a paced backlog", 30, true, false},
+      {"a statement after the reconnection", 0, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,6 +134,13 @@ TEST_F(DatabaseThreadTest, ServedWithoutWaitingForTheInterval) {
       DbValue value;
       ASSERT_TRUE(selects_.SelectValue("select 42 as Rez", value));
       EXPECT_EQ(value, DbValue{int64_t{42}});
+    } else if (c.reconnect) {
+      work_.Disconnect();
+      ASSERT_TRUE(statements_.QueueStatement(Insert(0)));
+      std::this_thread::sleep_for(50ms);
+      ASSERT_EQ(statements_.Count(), 1u);
+      ASSERT_TRUE(work_.Connect().ok());
+      EXPECT_TRUE(thread_->WaitStatementsDrained(Clock::now() + kPrompt));
     } else {
       ASSERT_TRUE(statements_.QueueStatement(Insert(0)));
       EXPECT_TRUE(thread_->WaitStatementsDrained(Clock::now() + kPrompt));
@@ -171,7 +181,6 @@ TEST_F(DatabaseThreadTest, LostConnectionKeepsTheHeadAndTheBound) {
   EXPECT_EQ(selects_.Count(), 1u) << "abandoned, still queued";
 
   ASSERT_TRUE(work_.Connect().ok());
-  thread.Wake();
   EXPECT_TRUE(thread.WaitStatementsDrained(Clock::now() + 10s));
   EXPECT_EQ(Stored(), Range(0, 102));
   EXPECT_EQ(selects_.Count(), 0u);
