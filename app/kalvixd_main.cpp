@@ -72,8 +72,9 @@ int main(int argc, char** argv) {
 
   const StartupHooks hooks;
   PeriodicLoop loop;
-  loop.Add("TimerUpdate", kStatusInterval, [&] { RunStartupTick(service, hooks); });
-  loop.Add("TimerGetLog", kLogInterval, [&] { TimerGetLogJob(service); });
+  for (PeriodicJob& job : ServicePeriodicJobs(service, [&] { RunStartupTick(service, hooks); })) {
+    loop.Add(job.name, job.interval, std::move(job.run));
+  }
   loop.Run(
       [&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
 

@@ -6,6 +6,8 @@
 namespace kalvix {
 namespace {
 
+constexpr auto kStatusInterval = std::chrono::milliseconds(250);
+constexpr auto kLogInterval = std::chrono::milliseconds(250);
 constexpr auto kControlExitBound = std::chrono::milliseconds(3000);
 constexpr auto kFlushBound = std::chrono::milliseconds(3000);
 
@@ -32,6 +34,13 @@ void FlushStatements(ServiceState& s) {
 }
 
 }  // namespace
+
+std::vector<PeriodicJob> ServicePeriodicJobs(ServiceState& s, std::function<void()> update) {
+  return {
+      {kTimerUpdate, kStatusInterval, std::move(update)},
+      {kTimerGetLog, kLogInterval, [&s] { TimerGetLogJob(s); }},
+  };
+}
 
 void TimerGetLogJob(ServiceState& s) {
   TimerGetLogTimer(EventQueue(), s.log, s.SettingsSnapshot().SaveLogFlag);

@@ -5,13 +5,28 @@
 #define KALVIX_APP_SERVICE_JOBS_H_
 
 #include <chrono>
+#include <functional>
+#include <vector>
 
 #include "app/service_state.h"
 
 namespace kalvix {
 
-inline constexpr auto kStatusInterval = std::chrono::milliseconds(250);
-inline constexpr auto kLogInterval = std::chrono::milliseconds(250);
+// One periodic job of the window thread: the name its timer carries, its interval, its work.
+struct PeriodicJob {
+  const char* name;
+  std::chrono::milliseconds interval;
+  std::function<void()> run;
+};
+
+inline constexpr const char* kTimerUpdate = "TimerUpdate";
+inline constexpr const char* kTimerGetLog = "TimerGetLog";
+
+// The periodic jobs of the window thread, the one list that kalvixd's main loop, the window's
+// timers and the benchmark all run: kTimerUpdate every 250 ms runs `update` (the window's
+// status tick, or the start-up ticks alone without a window), kTimerGetLog every 250 ms
+// drains the event queue into the daily log.
+std::vector<PeriodicJob> ServicePeriodicJobs(ServiceState& s, std::function<void()> update);
 
 void TimerGetLogJob(ServiceState& s);
 

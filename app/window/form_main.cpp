@@ -105,8 +105,11 @@ TFormMain::TFormMain(ServiceState& service, const LoadConfigTiming& timing, QWid
     t->start();
     return t;
   };
-  TimerUpdate = timer("TimerUpdate", kStatusInterval, [this] { TimerUpdateTimer(); });
-  TimerGetLog = timer("TimerGetLog", kLogInterval, [this] { TimerGetLogJob(service_); });
+  for (PeriodicJob& job : ServicePeriodicJobs(service_, [this] { TimerUpdateTimer(); })) {
+    QTimer* t = timer(job.name, job.interval, std::move(job.run));
+    if (std::string_view(job.name) == kTimerUpdate) TimerUpdate = t;
+    if (std::string_view(job.name) == kTimerGetLog) TimerGetLog = t;
+  }
 
   // The desktop session's end runs the same sequence as SIGTERM.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { RequestEnd(); });

@@ -65,8 +65,8 @@ class TFormMain : public QWidget {
   QPushButton* ButSet;
   QPushButton* ButHide;
   QSystemTrayIcon* TrayIcon1;
-  QTimer* TimerUpdate;
-  QTimer* TimerGetLog;
+  QTimer* TimerUpdate = nullptr;
+  QTimer* TimerGetLog = nullptr;
 
   // The icon now shown in the tray (0, 1 or 2) and its hint, also without a tray.
   int TrayIconIndexShown() const { return trayIndex_; }
