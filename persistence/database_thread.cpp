@@ -1,6 +1,7 @@
 #include "persistence/database_thread.h"
 
 #include "journal/event_log.h"
+#include "plant/thread_entry.h"
 #include "util/thread_name.h"
 
 namespace kalvix {

@@ -36,8 +36,6 @@
 
 namespace kalvix {
 
-inline constexpr const char* kThreadNameDatabase = "kalvix-db";
-
 // The statement pacing: one batch of at most kStatementsPerTick per interval.
 inline constexpr std::chrono::milliseconds kStatementInterval{100};
 
