@@ -104,11 +104,9 @@ void DatabaseThread::Step(const Due& due) {
   bool moreSelects = false;
   bool backlog = false;
   try {
-    // Selects first: the control thread waits for each, while statements wait for nobody.
-    if (due.selects) {
-      moreSelects =
-          TimerMySQL_selectTimer(parts_.selects, parts_.work, parts_.closing) >= kSelectsPerTick;
-    }
+    // Statements first, then selects, as the two timers of the window ran them: a select
+    // sees what was queued before it unless the pacing holds that back, and a cycle's first
+    // statement, not its select, is what meets a server that has gone away (and says so).
     if (due.statements || due.tick) {
       // A step that the pacing holds back runs the retention check alone.
       const int limit = due.statements ? kStatementsPerTick : 0;
@@ -119,6 +117,10 @@ void DatabaseThread::Step(const Due& due) {
         statementsFrom_ = stepStart + interval_;
       }
       backlog = done > 0 && parts_.statements.Count() > 0;
+    }
+    if (due.selects) {
+      moreSelects =
+          TimerMySQL_selectTimer(parts_.selects, parts_.work, parts_.closing) >= kSelectsPerTick;
     }
   } catch (...) {
     Beep();  // nothing leaves the thread; the next step tries again

@@ -6,10 +6,10 @@
 // (100 ms), in their order; a backlog drains at that rate and never faster. A statement that
 // arrives while the queue is idle runs at once; one that arrives within an interval of the
 // last batch waits for the interval's end. Every interval the thread also runs the retention
-// check and looks at both queues (which is how it finds a reopened work connection). A SELECT
-// is answered as soon as the thread sees it, between statement batches, without waiting for
-// the pacing; as before, it does not wait for statements queued ahead of it. Nothing is served
-// while the work connection is down or Closing is set.
+// check and looks at both queues. A SELECT is answered as soon as the thread sees it, after
+// the statements that the pacing lets run in the same step, as the window's two timers ran
+// them; it does not wait for a backlog the pacing holds back. Nothing is served while the work
+// connection is down or Closing is set; a new session of it wakes the thread.
 //
 // A stop ends every wait of the thread at once; a statement or query already on the server is
 // waited for, which the connection's read time-out bounds.

@@ -155,6 +155,24 @@ TEST_F(DatabaseThreadTest, ServedWithoutWaitingForTheInterval) {
   }
 }
 
+// In one step the statements the pacing lets through run before the selects, so a select
+// sees the statement queued before it (and a dead server is met by the statement, which
+// reports it, not by the select).
+TEST_F(DatabaseThreadTest, StatementQueuedBeforeASelectRunsFirst) {
+  DatabaseThread& thread = Thread(kLongInterval, false);
+  ASSERT_TRUE(statements_.QueueStatement(Insert(7)));
+  DbValue count;
+  bool answered = false;
+  std::thread requester(
+      [&] { answered = selects_.SelectValue("select count(*) as Rez from seq", count, 10s); });
+  const auto until = Clock::now() + kPrompt;
+  while (selects_.Count() == 0 && Clock::now() < until) std::this_thread::sleep_for(1ms);
+  thread.Start();  // the first step finds both
+  requester.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(count, DbValue{int64_t{1}});
+}
+
 // A statement under which the session is lost stays at the head; the queue keeps taking
 // statements up to its bound while the connection is down, and once the control thread has
 // opened it again every one runs, in order. A select abandoned meanwhile is dropped.
