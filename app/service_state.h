@@ -57,7 +57,7 @@ struct DatabaseState {
   SqlSelectQueue selects;
   RetentionCheck retention;  // the database thread's
   JournalNumbering journal;
-  std::atomic<bool> closing{false};  // the program is ending: the queue servers stop
+  std::atomic<bool> closing{false};  // the program is ending: the database thread stops
   // Last, so it is stopped and joined before anything it serves goes.
   DatabaseThread thread;
 };
@@ -92,6 +92,14 @@ class ServiceState final : public PageServices {
   const WorkingPaths paths;
   const DateTime ProgramStartTime;
 
+ private:
+  // Before the members whose threads read them (the database thread in `db`, the workers), so
+  // they are built before those threads start and go only after they have been joined.
+  mutable std::mutex settingsMutex_;
+  Settings settings_;  // guarded by settingsMutex_
+
+ public:
+
   PasswordCipher cipher;
   DailyLog log;
 
@@ -112,10 +120,6 @@ class ServiceState final : public PageServices {
   const Acquisition acquisition;
   // Last, so it goes first: it joins every worker before anything they use is destroyed.
   WorkerThreads workers;
-
- private:
-  mutable std::mutex settingsMutex_;
-  Settings settings_;  // guarded by settingsMutex_
 };
 
 // Queues one journal row through the service's numbering and statement queue.
