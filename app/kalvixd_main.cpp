@@ -1,8 +1,8 @@
 // kalvixd: the reception service without a window, as systemd runs it.
 //
-// The main thread plays the window thread: it runs the start-up ticks, the log drain and the
-// two SQL queue servers at their intervals until SIGTERM, SIGINT or SIGHUP, and then the same
-// shutdown sequence as the window's end of session.
+// The main thread plays the window thread: it runs the start-up ticks and the log drain at
+// their intervals until SIGTERM, SIGINT or SIGHUP, and then the same shutdown sequence as the
+// window's end of session. The database thread of the state owner serves the SQL queues.
 #include <signal.h>
 #include <unistd.h>
 
@@ -72,11 +72,11 @@ int main(int argc, char** argv) {
 
   const StartupHooks hooks;
   PeriodicLoop loop;
-  loop.Add("TimerUpdate", kStatusInterval, [&] { RunStartupTick(service, hooks); });
-  loop.Add("TimerGetLog", kLogInterval, [&] { TimerGetLogJob(service); });
-  loop.Add("TimerMySQL_work", kStatementInterval, [&] { TimerMySQL_workJob(service); });
-  loop.Add("TimerMySQL_select", kSelectInterval, [&] { TimerMySQL_selectJob(service); });
-  loop.Run([&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
+  for (PeriodicJob& job : ServicePeriodicJobs(service, [&] { RunStartupTick(service, hooks); })) {
+    loop.Add(job.name, job.interval, std::move(job.run));
+  }
+  loop.Run(
+      [&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
 
   ShutdownService(service, ShutdownReason::kSessionEnd);
   return 0;

@@ -60,12 +60,10 @@ class ServiceTest : public DbTest {
   void LoadDefaultPlant() {
     db_.InstallDefaultPlant();
   }
-  // Plays the window thread: runs its queue servers until `done` holds or `limit` passes.
+  // Waits until `done` holds or `limit` passes; the database thread serves the queues.
   bool RunWindowUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-      TimerMySQL_workJob(*service_);
-      TimerMySQL_selectJob(*service_);
       if (done()) return true;
       std::this_thread::sleep_for(20ms);
     }

@@ -6,36 +6,44 @@
 namespace kalvix {
 namespace {
 
+constexpr auto kStatusInterval = std::chrono::milliseconds(250);
+constexpr auto kLogInterval = std::chrono::milliseconds(250);
 constexpr auto kControlExitBound = std::chrono::milliseconds(3000);
 constexpr auto kFlushBound = std::chrono::milliseconds(3000);
 
-// Writes what waits in the statement queue, on the work connection (reopened when the
-// control thread has closed it), within a bound.
+// Has what waits in the statement queue written, within a bound, on the work connection
+// (reopened when the control thread has closed it). The database thread writes it at its
+// usual pace (101 statements take under a second); only if that thread has ended is it
+// written here.
 void FlushStatements(ServiceState& s) {
   const auto deadline = std::chrono::steady_clock::now() + kFlushBound;
   while (s.db.statements.Count() > 0 && std::chrono::steady_clock::now() < deadline) {
     if (!s.db.work.Connected()) {
       s.db.work.SetParams(s.db.user.Params());
-      if (!s.db.work.Connect().ok()) return;
+      if (!s.db.work.Connect().ok()) return;  // the new session wakes the database thread
     }
-    if (s.db.statements.Serve(s.db.work, kStatementsPerTick) == 0) return;
+    if (s.db.thread.Running()) {
+      if (s.db.thread.WaitStatementsDrained(deadline)) return;
+      continue;  // the connection went down under it: open it again
+    }
+    if (!s.db.statements.TryEnterServer()) return;
+    const int done = s.db.statements.Serve(s.db.work, kStatementsPerTick);
+    s.db.statements.LeaveServer();
+    if (done == 0) return;
   }
 }
 
 }  // namespace
 
+std::vector<PeriodicJob> ServicePeriodicJobs(ServiceState& s, std::function<void()> update) {
+  return {
+      {kTimerUpdate, kStatusInterval, std::move(update)},
+      {kTimerGetLog, kLogInterval, [&s] { TimerGetLogJob(s); }},
+  };
+}
+
 void TimerGetLogJob(ServiceState& s) {
   TimerGetLogTimer(EventQueue(), s.log, s.SettingsSnapshot().SaveLogFlag);
-}
-
-void TimerMySQL_workJob(ServiceState& s) {
-  const Settings settings = s.SettingsSnapshot();
-  TimerMySQL_workTimer(s.db.statements, s.db.work, s.db.closing, s.db.retention,
-                       RetentionPolicy{settings.AutoCleanFlag, settings.DatabaseSize});
-}
-
-void TimerMySQL_selectJob(ServiceState& s) {
-  TimerMySQL_selectTimer(s.db.selects, s.db.work, s.db.closing);
 }
 
 void ShutdownService(ServiceState& s, ShutdownReason reason) {
@@ -48,11 +56,12 @@ void ShutdownService(ServiceState& s, ShutdownReason reason) {
     PostEvent("--> Завершение работы перед выгрузкой Windows <---");
   }
   // The control thread journals its stop on the way out; wait for it, then write the rows
-  // before Closing stops the queue servers for good.
+  // before Closing stops the database thread for good.
   s.control.ControlActive.WaitClearFor(kControlExitBound);
   FlushStatements(s);
 
   s.db.closing = true;
+  s.db.thread.Stop();
   SaveConfig(s.paths.iniFileName, s.SettingsSnapshot(), s.cipher);
   s.db.user.Disconnect();
   s.db.work.Disconnect();

@@ -8,7 +8,11 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
     : paths(std::move(workingPaths)),
       ProgramStartTime(Now()),
       log(paths.logDir),
-      db(&control.StopRequest, ProgramStartTime),
+      db(&control.StopRequest, ProgramStartTime,
+         [this] {
+           const Settings settings = SettingsSnapshot();
+           return RetentionPolicy{settings.AutoCleanFlag, settings.DatabaseSize};
+         }),
       ModbusLink(paths.workDir),
       acquisition{control,      signals,   setpoints,     constants,  pollerCounters,
                   ModbusLink,   VisionLink, workers,      db.user,    db.work,
@@ -22,6 +26,7 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
   // its own port the same descriptor.
   ModbusLink.Handle.WatchStop(control.StopRequest.PollFd());
   VisionLink.WatchStop(control.StopRequest.PollFd());
+  db.thread.Start();
 }
 
 ServiceState::~ServiceState() {

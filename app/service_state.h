@@ -8,7 +8,8 @@
 //    and changes go through ApplySettings (the pages see only PageServices);
 //  - control, setpoints, constants, signals' value sets: atomics (see their headers);
 //  - signals' descriptors: replaced only by the window thread while no acquisition runs;
-//  - db: the connections and queues guard themselves;
+//  - db: the connections and queues guard themselves; the database thread, started by the
+//    constructor and joined by ShutdownService or the destructor, serves the work connection;
 //  - startup: window thread only.
 #ifndef KALVIX_APP_SERVICE_STATE_H_
 #define KALVIX_APP_SERVICE_STATE_H_
@@ -24,6 +25,7 @@
 #include "devices/modbus_io.h"
 #include "devices/vision_link.h"
 #include "journal/daily_log.h"
+#include "persistence/database_thread.h"
 #include "persistence/db_connection.h"
 #include "persistence/journal_record.h"
 #include "persistence/minute_history.h"
@@ -42,16 +44,22 @@
 namespace kalvix {
 
 struct DatabaseState {
-  DatabaseState(const StopSignal* stopRequest, DateTime started)
-      : selects(stopRequest), retention(started), journal(started) {}
+  DatabaseState(const StopSignal* stopRequest, DateTime started,
+                std::function<RetentionPolicy()> retentionPolicy)
+      : selects(stopRequest),
+        retention(started),
+        journal(started),
+        thread({statements, selects, work, closing, retention, std::move(retentionPolicy)}) {}
 
   DbConnection user;  // the window thread's own queries
-  DbConnection work;  // the control thread's SQL, run by the queue servers
+  DbConnection work;  // the control thread's SQL, run by the database thread
   SqlStatementQueue statements;
   SqlSelectQueue selects;
-  RetentionCheck retention;
+  RetentionCheck retention;  // the database thread's
   JournalNumbering journal;
-  std::atomic<bool> closing{false};  // the program is ending: the queue servers stop
+  std::atomic<bool> closing{false};  // the program is ending: the database thread stops
+  // Last, so it is stopped and joined before anything it serves goes.
+  DatabaseThread thread;
 };
 
 struct StartupState {
@@ -84,6 +92,14 @@ class ServiceState final : public PageServices {
   const WorkingPaths paths;
   const DateTime ProgramStartTime;
 
+ private:
+  // Before the members whose threads read them (the database thread in `db`, the workers), so
+  // they are built before those threads start and go only after they have been joined.
+  mutable std::mutex settingsMutex_;
+  Settings settings_;  // guarded by settingsMutex_
+
+ public:
+
   PasswordCipher cipher;
   DailyLog log;
 
@@ -104,10 +120,6 @@ class ServiceState final : public PageServices {
   const Acquisition acquisition;
   // Last, so it goes first: it joins every worker before anything they use is destroyed.
   WorkerThreads workers;
-
- private:
-  mutable std::mutex settingsMutex_;
-  Settings settings_;  // guarded by settingsMutex_
 };
 
 // Queues one journal row through the service's numbering and statement queue.

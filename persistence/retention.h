@@ -1,7 +1,7 @@
 // The retention check: every two hours, queue the deletion of history, journal and
-// set-point rows older than DatabaseSize days. It runs at the end of each tick of the
-// statement timer, on the window thread, so it needs no lock; the deletes themselves run as
-// ordinary queued statements at the next ticks.
+// set-point rows older than DatabaseSize days. It runs at the end of each step of the
+// statement server, on that one thread, so it needs no lock; the deletes themselves run as
+// ordinary queued statements at the next steps.
 #ifndef KALVIX_PERSISTENCE_RETENTION_H_
 #define KALVIX_PERSISTENCE_RETENTION_H_
 

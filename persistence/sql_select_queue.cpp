@@ -11,6 +11,11 @@ namespace kalvix {
 
 SqlSelectQueue::SqlSelectQueue(const StopSignal* stopRequest) : stopRequest_(stopRequest) {}
 
+void SqlSelectQueue::SetWakeup(std::function<void()> wake) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wake_ = std::move(wake);
+}
+
 size_t SqlSelectQueue::Count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_.size();
@@ -38,6 +43,15 @@ bool SqlSelectQueue::SelectValue(std::string_view sql, DbValue& value,
 
     std::unique_lock<std::mutex> lock(mutex_);
     requests_.push_back(request);
+    if (wake_) {
+      // The wakeup takes the server's lock, and the server takes the queue's lock while it
+      // holds its own: wake it without ours. An answer that comes meanwhile is seen by the
+      // wait's condition.
+      const std::function<void()> wake = wake_;
+      lock.unlock();
+      wake();
+      lock.lock();
+    }
     request->answered.wait_until(lock, deadline, [&] {
       return request->state != TMySQL_select_item::State::kWaiting || stopped();
     });

@@ -1,5 +1,6 @@
 // The select queue: single-value SELECTs that the control thread asks for with SelectValue
-// and that the window thread answers on the work connection in TimerMySQL_selectTimer.
+// and that the database thread (persistence/database_thread.h) answers on the work connection
+// in TimerMySQL_selectTimer as soon as it sees them.
 //
 // A request (TMySQL_select_item) is shared between the requester and the queue, so it lives
 // as long as either still holds it and is freed exactly once, by whichever lets go last. All
@@ -8,8 +9,8 @@
 // frame; a requester that stopped waiting marks the request abandoned, and the server then
 // drops it unanswered (or drops the answer, if the query was already running).
 //
-// Threads: SelectValue from any thread but the one running the timer (it would wait for
-// itself); TimerMySQL_selectTimer on the window thread only (re-entry returns at once).
+// Threads: SelectValue from any thread but the one serving (it would wait for itself);
+// TimerMySQL_selectTimer on one serving thread at a time (re-entry returns at once).
 #ifndef KALVIX_PERSISTENCE_SQL_SELECT_QUEUE_H_
 #define KALVIX_PERSISTENCE_SQL_SELECT_QUEUE_H_
 
@@ -18,6 +19,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,7 +32,7 @@
 
 namespace kalvix {
 
-// 12 per 100 ms tick, as for statements.
+// 12 per serving step, as for statements.
 inline constexpr int kSelectsPerTick = 12;
 
 // One queued SELECT.
@@ -70,10 +72,15 @@ class SqlSelectQueue : public SelectSource {
   // Requests in the queue, abandoned ones included.
   size_t Count() const;
 
+  // `wake` is called after every request appended, on the requesting thread, with no lock of
+  // the queue held (the database thread's wakeup). It may be set at any time; clear it only
+  // when no thread asks any more, since a call may have begun just before.
+  void SetWakeup(std::function<void()> wake);
+
   // Answers up to limit requests from the head on the work connection; abandoned requests
   // are dropped without counting. A query the server refuses wakes its requester with a
   // failure at once; one that meets a lost connection stays at the head and the serving
-  // stops. Returns how many requests were answered or failed. Window thread only;
+  // stops. Returns how many requests were answered or failed. The one server only;
   // TimerMySQL_selectTimer is the normal caller.
   int Serve(DbConnection& work, int limit);
 
@@ -85,9 +92,10 @@ class SqlSelectQueue : public SelectSource {
   mutable std::mutex mutex_;
   std::deque<std::shared_ptr<TMySQL_select_item>> requests_;  // guarded by mutex_
   std::atomic<bool> serverBusy_{false};
+  std::function<void()> wake_;  // guarded by mutex_
 };
 
-// The 100 ms select timer of the window thread: returns at once (0) while closing is set,
+// One step of the select server: returns at once (0) while closing is set,
 // while the work connection is down or when re-entered; otherwise serves up to limit
 // requests. Returns how many were answered or failed.
 int TimerMySQL_selectTimer(SqlSelectQueue& queue, DbConnection& work,

@@ -19,14 +19,26 @@ void ReportRejected(const std::string& sql, const DbStatus& status) {
 
 bool SqlStatementQueue::QueueStatement(std::string_view sql) {
   try {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (statements_.size() > kMaxWaiting) return false;
-    statements_.emplace_back(sql);
+    std::function<void()> wake;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (statements_.size() > kMaxWaiting) return false;
+      statements_.emplace_back(sql);
+      wake = wake_;
+    }
+    // Outside the queue's lock: the wakeup takes the server's lock, and the server takes the
+    // queue's lock while it holds its own.
+    if (wake) wake();
     return true;
   } catch (const std::exception&) {
     Beep();
     return false;
   }
+}
+
+void SqlStatementQueue::SetWakeup(std::function<void()> wake) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wake_ = std::move(wake);
 }
 
 size_t SqlStatementQueue::Count() const {

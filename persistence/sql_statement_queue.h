@@ -1,10 +1,11 @@
 // The statement queue: INSERT, UPDATE and DELETE statements that any thread hands over with
-// QueueStatement and that the window thread runs on the work connection in
-// TimerMySQL_workTimer, in the order they were queued, at most twelve per 100 ms tick.
+// QueueStatement and that the database thread (persistence/database_thread.h) runs on the
+// work connection in TimerMySQL_workTimer, in the order they were queued, at most twelve per
+// 100 ms.
 //
 // Ownership: the service's state owner holds the queue, the work connection, the Closing flag
-// and the retention check, and passes them to the timer handler. Threads: QueueStatement from
-// any thread; TimerMySQL_workTimer on the window thread only (a second caller while one runs
+// and the retention check, and passes them to the server. Threads: QueueStatement from any
+// thread; TimerMySQL_workTimer on one serving thread at a time (a second caller while one runs
 // returns at once).
 #ifndef KALVIX_PERSISTENCE_SQL_STATEMENT_QUEUE_H_
 #define KALVIX_PERSISTENCE_SQL_STATEMENT_QUEUE_H_
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -24,7 +26,8 @@ namespace kalvix {
 
 class RetentionCheck;
 
-// 12 per 100 ms tick: the window stays responsive while a backlog drains (120 per second).
+// 12 per 100 ms tick: a backlog drains at 120 per second, and the server and whatever else
+// uses it keep room while it does.
 inline constexpr int kStatementsPerTick = 12;
 
 class SqlStatementQueue : public StatementSink {
@@ -46,11 +49,16 @@ class SqlStatementQueue : public StatementSink {
 
   size_t Count() const;
 
+  // `wake` is called after every statement appended, on the appending thread, with no lock of
+  // the queue held (the database thread's wakeup). It may be set at any time; clear it only
+  // when no thread appends any more, since a call may have begun just before.
+  void SetWakeup(std::function<void()> wake);
+
   // Runs up to limit statements from the head on the work connection and returns how many
   // left the queue. A statement the server rejects is reported ("*** SQL error: " with the
   // statement, then the server's reason) and dropped. A statement that meets a lost
   // connection stays at the head and the serving stops; the connection is then marked down.
-  // Window thread only; TimerMySQL_workTimer is the normal caller.
+  // The one server only; TimerMySQL_workTimer is the normal caller.
   int Serve(DbConnection& work, int limit);
 
   // The re-entry flag of the timer handler.
@@ -65,12 +73,15 @@ class SqlStatementQueue : public StatementSink {
   std::deque<std::string> statements_;  // guarded by mutex_
   int headLostAttempts_ = 0;            // guarded by mutex_; lost connections under the head
   std::atomic<bool> serverBusy_{false};
+  std::function<void()> wake_;          // guarded by mutex_
 };
 
-// The 100 ms statement timer of the window thread: returns at once (0) while closing is set,
+// One 100 ms step of the statement server: returns at once (0) while closing is set,
 // while the work connection is down or when re-entered; otherwise serves up to limit
 // statements and then runs the retention check with the policy (the settings' AutoCleanFlag and
-// DatabaseSize). Returns how many statements left the queue. The benchmark lifts limit.
+// DatabaseSize). Returns how many statements left the queue. The database thread passes 0 as
+// limit for a retention check alone, while its pacing holds the statements back; the
+// benchmark lifts limit.
 int TimerMySQL_workTimer(SqlStatementQueue& queue, DbConnection& work,
                          const std::atomic<bool>& closing, RetentionCheck& retention,
                          const RetentionPolicy& policy, int limit = kStatementsPerTick);

@@ -18,6 +18,7 @@ inline constexpr const char* kThreadNameControl = "kalvix-control";
 inline constexpr const char* kThreadNameJumo = "kalvix-jumo";
 inline constexpr const char* kThreadNameV120 = "kalvix-v120";
 inline constexpr const char* kThreadNameBk003 = "kalvix-bk003";
+inline constexpr const char* kThreadNameDatabase = "kalvix-db";  // persistence/database_thread.h
 
 // Returns 0 at once when runningFlag is already set. Otherwise sets it, names the calling
 // thread, runs body and clears the flag: 1 when body returned, 0 when an exception left it

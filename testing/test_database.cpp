@@ -148,18 +148,9 @@ void DbTest::SetUp() {
 void DbTest::TearDown() { work_.Disconnect(); }
 
 SelectServerThread::SelectServerThread(SqlSelectQueue& queue, DbConnection& work)
-    : thread_([this, &queue, &work] {
-        while (!stop_.load()) {
-          TimerMySQL_selectTimer(queue, work, closing_);
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-      }) {}
-
-SelectServerThread::~SelectServerThread() {
-  stop_ = true;
-  thread_.join();
+    : thread_({statements_, queue, work, closing_, retention_, [] { return RetentionPolicy{}; }}) {
+  thread_.Start();
 }
-
 
 PrivateServer::PrivateServer() {
   char pattern[] = "/tmp/kalvix-server-XXXXXX";

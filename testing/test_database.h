@@ -19,8 +19,10 @@
 #include <thread>
 
 #include "persistence/connection_params.h"
+#include "persistence/database_thread.h"
 #include "persistence/db_connection.h"
 #include "persistence/db_result.h"
+#include "persistence/retention.h"
 #include "persistence/sql_select_queue.h"
 #include "testing/events.h"
 
@@ -95,19 +97,20 @@ class DbTest : public ::testing::Test {
   DbConnection work_;
 };
 
-// A thread that plays the window thread for the select queue: runs TimerMySQL_selectTimer
-// every 10 ms from construction until destruction.
+// The service's database thread serving a select queue of the test's own (its statement
+// queue is a private, empty one) from construction until destruction. It installs the work
+// connection's after-connect task: build it before other threads use the connection.
 class SelectServerThread {
  public:
   SelectServerThread(SqlSelectQueue& queue, DbConnection& work);
-  ~SelectServerThread();
   SelectServerThread(const SelectServerThread&) = delete;
   SelectServerThread& operator=(const SelectServerThread&) = delete;
 
  private:
+  SqlStatementQueue statements_;
   std::atomic<bool> closing_{false};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  RetentionCheck retention_{Now()};
+  DatabaseThread thread_;  // last: it goes first
 };
 
 

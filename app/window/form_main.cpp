@@ -26,7 +26,7 @@ namespace kalvix {
 namespace {
 
 // LoadConfig's pauses (up to 16 connection attempts a second apart): the window keeps
-// painting and its SQL and log timers keep running, but takes no operator input meanwhile,
+// painting and its log timer keeps running, but takes no operator input meanwhile,
 // so no button can act on a half-loaded configuration.
 void ServeEventsFor(std::chrono::milliseconds length) {
   QElapsedTimer clock;
@@ -105,12 +105,11 @@ TFormMain::TFormMain(ServiceState& service, const LoadConfigTiming& timing, QWid
     t->start();
     return t;
   };
-  TimerUpdate = timer("TimerUpdate", kStatusInterval, [this] { TimerUpdateTimer(); });
-  TimerGetLog = timer("TimerGetLog", kLogInterval, [this] { TimerGetLogJob(service_); });
-  TimerMySQL_work =
-      timer("TimerMySQL_work", kStatementInterval, [this] { TimerMySQL_workJob(service_); });
-  TimerMySQL_select =
-      timer("TimerMySQL_select", kSelectInterval, [this] { TimerMySQL_selectJob(service_); });
+  for (PeriodicJob& job : ServicePeriodicJobs(service_, [this] { TimerUpdateTimer(); })) {
+    QTimer* t = timer(job.name, job.interval, std::move(job.run));
+    if (std::string_view(job.name) == kTimerUpdate) TimerUpdate = t;
+    if (std::string_view(job.name) == kTimerGetLog) TimerGetLog = t;
+  }
 
   // The desktop session's end runs the same sequence as SIGTERM.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { RequestEnd(); });
@@ -250,8 +249,6 @@ void TFormMain::EndProgram(bool operatorCommand) {
   TimerUpdate->stop();
   ShutdownService(service_, operatorCommand ? ShutdownReason::kOperator : ShutdownReason::kSessionEnd);
   TimerGetLog->stop();
-  TimerMySQL_work->stop();
-  TimerMySQL_select->stop();
   TrayIcon1->hide();
   close();
   QCoreApplication::quit();

@@ -1,8 +1,9 @@
 // TFormMain: the main window and, through its timers, the clock of the window thread. It
 // runs the start-up ticks and refreshes the status display every 250 ms, drains the event
-// queue into the daily log, serves the control thread's SQL queues, hides to and restores
-// from the tray, and ends the program on the operator's confirmed "Закрыть", at the end of
-// the desktop session or on SIGTERM.
+// queue into the daily log, hides to and restores from the tray, and ends the program on the
+// operator's confirmed "Закрыть", at the end of the desktop session or on SIGTERM. The SQL
+// queues are served by the database thread; nothing on the window's timers waits for the
+// database server.
 #ifndef KALVIX_APP_WINDOW_FORM_MAIN_H_
 #define KALVIX_APP_WINDOW_FORM_MAIN_H_
 
@@ -64,10 +65,8 @@ class TFormMain : public QWidget {
   QPushButton* ButSet;
   QPushButton* ButHide;
   QSystemTrayIcon* TrayIcon1;
-  QTimer* TimerUpdate;
-  QTimer* TimerGetLog;
-  QTimer* TimerMySQL_work;
-  QTimer* TimerMySQL_select;
+  QTimer* TimerUpdate = nullptr;
+  QTimer* TimerGetLog = nullptr;
 
   // The icon now shown in the tray (0, 1 or 2) and its hint, also without a tray.
   int TrayIconIndexShown() const { return trayIndex_; }

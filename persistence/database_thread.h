@@ -1,0 +1,122 @@
+// DatabaseThread: the one thread ("kalvix-db") that serves the work connection: it runs the
+// statement queue and answers the select queue, so no other thread waits on the server for
+// them and the window stays live while the server stalls.
+//
+// It keeps the statement queue's pacing: at most kStatementsPerTick statements per interval
+// (100 ms), in their order; a backlog drains at that rate and never faster. A statement that
+// arrives while the queue is idle runs at once; one that arrives within an interval of the
+// last batch waits for the interval's end. Every interval the thread also runs the retention
+// check and looks at both queues. A SELECT is answered as soon as the thread sees it, after
+// the statements that the pacing lets run in the same step, as the window's two timers ran
+// them; it does not wait for a backlog the pacing holds back. Nothing is served while the work
+// connection is down or Closing is set; a new session of it wakes the thread.
+//
+// A stop ends every wait of the thread at once; a statement or query already on the server is
+// waited for, which the connection's read time-out bounds.
+//
+// Ownership: the state owner holds the thread beside the queues, the work connection, the
+// Closing flag and the retention check, which must outlive it. Threads: Start, Stop, Wake and
+// WaitStatementsDrained from any thread but the database thread itself; the queues wake the
+// thread from any thread. Lock order: the thread's lock before a queue's; the queues call the
+// wakeup with none of their locks held.
+#ifndef KALVIX_PERSISTENCE_DATABASE_THREAD_H_
+#define KALVIX_PERSISTENCE_DATABASE_THREAD_H_
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "persistence/db_connection.h"
+#include "persistence/retention.h"
+#include "persistence/sql_select_queue.h"
+#include "persistence/sql_statement_queue.h"
+
+namespace kalvix {
+
+// The statement pacing: one batch of at most kStatementsPerTick per interval.
+inline constexpr std::chrono::milliseconds kStatementInterval{100};
+
+class DatabaseThread {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Parts {
+    SqlStatementQueue& statements;
+    SqlSelectQueue& selects;
+    DbConnection& work;
+    const std::atomic<bool>& closing;
+    RetentionCheck& retention;
+    // The retention settings, read before every statement batch (the settings page may change
+    // them while the service runs). Called on the database thread.
+    std::function<RetentionPolicy()> policy;
+  };
+
+  // Installs the queues' wakeups and the work connection's after-connect task (a new session
+  // wakes the thread); the thread starts with Start(). Construct it before any other thread
+  // uses the work connection.
+  explicit DatabaseThread(Parts parts, std::chrono::milliseconds interval = kStatementInterval);
+  // Stops and joins the thread and removes the wakeups; no other thread may use the queues
+  // or the work connection any more.
+  ~DatabaseThread();
+  DatabaseThread(const DatabaseThread&) = delete;
+  DatabaseThread& operator=(const DatabaseThread&) = delete;
+
+  // Starts the thread; nothing when it runs already or has been stopped.
+  void Start();
+
+  // Asks the thread to end and joins it. The thread leaves at once from any wait; a statement
+  // or query already on the server is waited for (bounded by the connection's read time-out).
+  void Stop();
+
+  // Waits until the statement queue is empty (true), or until the thread can serve it no
+  // further: the work connection is down, Closing is set, the thread is not running, or
+  // `deadline` has passed (false). Looks again after every step of the thread.
+  bool WaitStatementsDrained(Clock::time_point deadline);
+
+  // Looks at both queues now rather than at the next interval (a new session of the work
+  // connection does this by itself). The pacing still holds.
+  void Wake();
+
+  // Between Start and the thread's end.
+  bool Running() const;
+
+ private:
+  // Why the thread woke, taken under mutex_.
+  struct Due {
+    bool selects = false;
+    bool statements = false;  // a batch with statements may run now
+    bool tick = false;        // the interval's step: retention check and both queues
+  };
+
+  void Body();
+  void Step(const Due& due);
+  // Sleeps until there is something to do; false when asked to stop.
+  bool WaitForWork(Due& due);
+  void Notify(bool statement);
+  bool CannotDrainLocked() const;
+
+  const Parts parts_;
+  const std::chrono::milliseconds interval_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;    // work arrived or a stop: the thread
+  std::condition_variable served_;  // the thread finished a step: WaitStatementsDrained
+  // Guarded by mutex_.
+  bool stop_ = false;
+  bool started_ = false;
+  bool running_ = false;
+  bool selectsWaiting_ = false;       // a request arrived (or more wait than one step serves)
+  bool statementsWaiting_ = false;    // a statement arrived (or a backlog remains)
+  Clock::time_point nextTick_;        // the next interval step
+  Clock::time_point statementsFrom_;  // the pacing: no batch before this moment
+
+  std::thread thread_;  // joined by Stop(); touched only by Start and Stop, under startStop_
+  std::mutex startStop_;
+};
+
+}  // namespace kalvix
+
+#endif  // KALVIX_PERSISTENCE_DATABASE_THREAD_H_
