@@ -99,7 +99,6 @@ class ServiceState final : public PageServices {
   Settings settings_;  // guarded by settingsMutex_
 
  public:
-
   PasswordCipher cipher;
   DailyLog log;
 
