@@ -54,11 +54,7 @@ class FormMainTest : public DbTest {
     service_ = std::make_unique<ServiceState>(ResolveWorkingPaths(dir_ / "kalvixsrv.ini"));
     SetConnectionParam(service_->db.user, "Database", db_.Name());
     DrainEvents();
-    LoadConfigTiming quick;
-    quick.attempts = 2;
-    quick.retryPause = 10ms;
-    quick.settle = 0ms;
-    window_ = std::make_unique<TFormMain>(*service_, quick);
+    window_ = std::make_unique<TFormMain>(*service_, QuickLoadConfigTiming());
     window_->show();
     ASSERT_TRUE(ProcessEventsUntil([&] { return service_->startup.StartupTick >= 10; }, 15000));
     ASSERT_EQ(service_->signals.SignalCount(), 27);
@@ -415,11 +411,7 @@ TEST(FormMainWithoutDatabaseTest, UnfilledPageLosesNoSettingAtTheEnd) {
     DrainEvents();
     {
       ServiceState service(ResolveWorkingPaths(ini));
-      LoadConfigTiming quick;
-      quick.attempts = 1;
-      quick.retryPause = 10ms;
-      quick.settle = 0ms;
-      TFormMain window(service, quick);
+      TFormMain window(service, QuickLoadConfigTiming(1));
       window.show();
       ASSERT_TRUE(ProcessEventsUntil([&] { return service.startup.StartupTick >= 10; }, 15000));
       ASSERT_FALSE(service.db.user.Connected());

@@ -22,8 +22,8 @@ std::shared_ptr<MessageBoxSeen> AnswerNextMessageBox(QMessageBox::StandardButton
   auto* clock = new QElapsedTimer;
   clock->start();
   QObject::connect(timer, &QTimer::timeout, [timer, clock, seen, button] {
-    auto* box = seen->cancelled ? nullptr
-                                : qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    auto* box =
+        seen->cancelled ? nullptr : qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box != nullptr) {
       seen->answered = true;
       seen->title = box->windowTitle();
@@ -51,6 +51,14 @@ bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs) {
     QApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return done();
+}
+
+LoadConfigTiming QuickLoadConfigTiming(int attempts) {
+  LoadConfigTiming timing;
+  timing.attempts = attempts;
+  timing.retryPause = std::chrono::milliseconds(10);
+  timing.settle = std::chrono::milliseconds(0);
+  return timing;
 }
 
 }  // namespace kalvix

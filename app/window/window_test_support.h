@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "app/load_config.h"
+
 namespace kalvix {
 
 QApplication& TestApplication();
@@ -26,6 +28,9 @@ std::shared_ptr<MessageBoxSeen> AnswerNextMessageBox(QMessageBox::StandardButton
 
 // Serves the event loop until `done` holds or `timeoutMs` has passed; returns done().
 bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs);
+
+// The settings load without its designed pauses: `attempts` connects 10 ms apart, no settle.
+LoadConfigTiming QuickLoadConfigTiming(int attempts = 2);
 
 }  // namespace kalvix
 
