@@ -13,6 +13,7 @@
 #include <QStyleOptionHeader>
 #include <QTableView>
 #include <QTest>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -448,8 +449,14 @@ TEST_F(EditorsTest, ApplyRestartsAcquisitionWithTheNewPoints) {
 
   const CalibrationTable& table = s.signals.Signals()[slot].calibration;
   EXPECT_DOUBLE_EQ(CalibrateValue(11, &table), 1.5);
+  // The counters and values of the run before the apply stay until the restarted thread
+  // clears them, and a cycle is counted when it begins: wait for the new conversion itself.
   EXPECT_TRUE(RunWindowUntil(
-      [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 1; }, 15000))
+      [&] {
+        return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 1 &&
+               std::abs(s.signals.InstantValues.Slot(slot) - 1.5) < 1e-9;
+      },
+      15000))
       << "the control thread runs cycles again";
   EXPECT_DOUBLE_EQ(s.signals.InstantValues.Slot(slot), 1.5);
 
