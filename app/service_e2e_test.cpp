@@ -20,6 +20,15 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using plantsim::Line;
 
+// The settings load without its designed pauses.
+LoadConfigTiming QuickTiming() {
+  LoadConfigTiming timing;
+  timing.attempts = 2;
+  timing.retryPause = 10ms;
+  timing.settle = 0ms;
+  return timing;
+}
+
 class ServiceEndToEndTest : public DbTest {
  protected:
   void SetUp() override {
@@ -70,11 +79,7 @@ class ServiceEndToEndTest : public DbTest {
 
 TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
   ServiceState& s = *service_;
-  LoadConfigTiming quick;
-  quick.attempts = 2;
-  quick.retryPause = 10ms;
-  quick.settle = 0ms;
-  LoadConfig(s, quick);
+  LoadConfig(s, QuickTiming());
   ASSERT_EQ(s.signals.SignalCount(), 27);
   ASSERT_TRUE(StartControl(s.acquisition));
 
@@ -130,11 +135,7 @@ TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
 TEST_F(ServiceEndToEndTest, StopReachesEveryThreadWithinTheBound) {
   constexpr auto kStopBound = 50ms;
   ServiceState& s = *service_;
-  LoadConfigTiming quick;
-  quick.attempts = 2;
-  quick.retryPause = 10ms;
-  quick.settle = 0ms;
-  LoadConfig(s, quick);
+  LoadConfig(s, QuickTiming());
   ASSERT_TRUE(StartControl(s.acquisition));
   ASSERT_TRUE(RunWindowUntil(
       [&] { return s.control.CycleCounter.load() - s.control.ErrorCounter.load() >= 2; }, 20s));

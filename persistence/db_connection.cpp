@@ -81,43 +81,6 @@ DbValue ParseServerDateTime(std::string_view text) {
   return DbDateTime{EncodeDateTime(p)};
 }
 
-DbValue ConvertField(const MYSQL_FIELD& field, const char* data, unsigned long length) {
-  if (data == nullptr) return std::monostate{};
-  const std::string_view text(data, length);
-  switch (field.type) {
-    case MYSQL_TYPE_TINY:
-    case MYSQL_TYPE_SHORT:
-    case MYSQL_TYPE_LONG:
-    case MYSQL_TYPE_INT24:
-    case MYSQL_TYPE_LONGLONG:
-    case MYSQL_TYPE_YEAR: {
-      int64_t value = 0;
-      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (ec == std::errc() && ptr == text.data() + text.size()) return value;
-      // An unsigned BIGINT beyond the signed range: keep its magnitude as a real.
-      double real = 0;
-      std::from_chars(text.data(), text.data() + text.size(), real);
-      return real;
-    }
-    case MYSQL_TYPE_DECIMAL:
-    case MYSQL_TYPE_NEWDECIMAL:
-    case MYSQL_TYPE_FLOAT:
-    case MYSQL_TYPE_DOUBLE: {
-      double value = 0;
-      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (ec == std::errc() && ptr == text.data() + text.size()) return value;
-      return std::string(text);
-    }
-    case MYSQL_TYPE_DATE:
-    case MYSQL_TYPE_NEWDATE:
-    case MYSQL_TYPE_DATETIME:
-    case MYSQL_TYPE_TIMESTAMP:
-      return ParseServerDateTime(text);
-    default:
-      return std::string(text);
-  }
-}
-
 DbColumnType ColumnTypeOf(const MYSQL_FIELD& field) {
   using Kind = DbColumnType::Kind;
   Kind kind = Kind::kOther;
@@ -159,6 +122,37 @@ DbColumnType ColumnTypeOf(const MYSQL_FIELD& field) {
       break;
   }
   return DbColumnType{kind, std::min(field.decimals, DbColumnType::kFloatingDecimals)};
+}
+
+DbValue ConvertField(const MYSQL_FIELD& field, const char* data, unsigned long length) {
+  if (data == nullptr) return std::monostate{};
+  const std::string_view text(data, length);
+  using Kind = DbColumnType::Kind;
+  switch (ColumnTypeOf(field).kind) {
+    case Kind::kInteger: {
+      int64_t value = 0;
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (ec == std::errc() && ptr == text.data() + text.size()) return value;
+      // An unsigned BIGINT beyond the signed range: keep its magnitude as a real.
+      double real = 0;
+      std::from_chars(text.data(), text.data() + text.size(), real);
+      return real;
+    }
+    case Kind::kDecimal:
+    case Kind::kFloat:
+    case Kind::kDouble: {
+      double value = 0;
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (ec == std::errc() && ptr == text.data() + text.size()) return value;
+      return std::string(text);
+    }
+    case Kind::kDateTime:
+      return ParseServerDateTime(text);
+    case Kind::kText:
+    case Kind::kOther:
+      break;
+  }
+  return std::string(text);
 }
 
 // Frees a result set on every path out of a reader.
