@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libmariadb-dev                       # Connector/C, both database connections
+  libsqlite3-dev                       # the spool of rows that wait for the server
   mariadb-server mariadb-client        # the private server of the tests and the demo
   qt6-base-dev                         # the window program (Qt 6 Widgets, Qt Test)
   googletest libgtest-dev libgmock-dev # test suites
