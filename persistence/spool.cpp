@@ -207,7 +207,12 @@ SpoolStatus Spool::TryOpen(const std::string& path) {
   path_ = path;
   const int rc =
       sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (db_ != nullptr) sqlite3_extended_result_codes(db_, 1);
+  if (db_ != nullptr) {
+    sqlite3_extended_result_codes(db_, 1);
+    // Someone reading the file by hand (the sqlite3 shell) holds its lock only briefly; a
+    // short wait keeps that from failing a put, and is short enough for the control thread.
+    sqlite3_busy_timeout(db_, 100);
+  }
   if (rc != SQLITE_OK) {
     SpoolStatus status = Fail(rc);
     CloseLocked();
