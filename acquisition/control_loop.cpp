@@ -21,6 +21,16 @@ constexpr auto kPollerExitBound = std::chrono::milliseconds(3000);
 
 }  // namespace
 
+void CountReconnectFailure(ControlState& control) {
+  const int32_t failures = control.DbFailCount.fetch_add(1) + 1;
+  if (failures <= kMaxDbFailures) {
+    PostEvent("Не могу подключиться к MySQL серверу.");
+  } else if (failures == kMaxDbFailures + 1) {
+    PostEvent("Не могу подключиться к MySQL серверу.");
+    PostEvent("MySQL сервер недоступен.");
+  }
+}
+
 bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateTime now) {
   const int count = signals.SignalCount();
   if (count < 1 || count > kMaxCycleSignals) return false;
@@ -55,6 +65,8 @@ void ControlLoop::Prepare() {
     if (a_.work.Connect().ok()) break;
     PostEvent("*** Поток приема не смог подключиться к серверу! ***");
   }
+  // Wanted all the same: the database thread goes on trying while the cycles run.
+  a_.work.Want();
   AddJournalRecordAt(a_.journal, a_.statements, clock_(), ">>> Запуск потока управления. <<<",
                      kServiceSource);
   SeedSetupConsts(a_.selects, a_.statements, a_.constants);
@@ -91,7 +103,6 @@ void ControlLoop::Launch() {
 
 PassOutcome ControlLoop::RunPass() {
   try {
-    if (!a_.work.Connected()) return Reconnect();
     settings_ = a_.settings();  // a changed setting takes effect at its next use
     if (RunCycle()) return PassOutcome::kCycleDone;
   } catch (const std::exception& e) {
@@ -111,32 +122,21 @@ PassOutcome ControlLoop::RunPass() {
 bool ControlLoop::RunCycle() {
   const Acquisition& s = a_;
   s.control.CycleCounter.fetch_add(1);
+  // Read once: a cycle is either connected or not, whatever happens meanwhile.
+  const bool serverUp = s.work.Connected();
   if (!CheckFreshness(s.signals, s.control, clock_())) return false;
   if (!TranslateIn(s.signals, s.constants, clock_())) return false;
-  if (!s.stateRecord.UpdateStateRecord(s.signals, s.selects, s.statements)) return false;
+  if (serverUp && !s.stateRecord.UpdateStateRecord(s.signals, s.selects, s.statements)) {
+    return false;
+  }
   if (!CalcWorks(s.signals, s.constants, s.setpoints, clock_())) return false;
-  PollControlVector(s.setpoints, s.signals, settings_.MaxWriteCount, s.selects, s.journal,
-                    s.statements, clock_());
-  const HistoryOptions options{settings_.max_dg, settings_.old_update_mode};
+  if (serverUp) {
+    PollControlVector(s.setpoints, s.signals, settings_.MaxWriteCount, s.selects, s.journal,
+                      s.statements, clock_());
+  }
+  const HistoryOptions options{settings_.max_dg, settings_.old_update_mode, serverUp};
   return s.history.Update_PAF_record(s.signals, s.control, options, s.selects, s.statements,
                                      clock_());
-}
-
-PassOutcome ControlLoop::Reconnect() {
-  ControlState& c = a_.control;
-  if (a_.work.Connect().ok()) {
-    a_.signals.ResetAverages(settings_.AverageLen);
-    return PassOutcome::kReconnected;
-  }
-  PostEvent("Не могу подключиться к MySQL серверу.");
-  if (c.DbFailCount.load() > kMaxDbFailures) {
-    PostEvent("MySQL сервер недоступен.");
-    c.DbFailCount.fetch_add(1);
-    c.StopRequest = true;
-    return PassOutcome::kDatabaseLost;
-  }
-  c.DbFailCount.fetch_add(1);
-  return PassOutcome::kReconnectFailed;
 }
 
 void ControlLoop::Finish() {
@@ -148,6 +148,7 @@ void ControlLoop::Finish() {
   a_.ModbusLink.Close();
   c.V120Active.WaitClearFor(kPollerExitBound);
   a_.VisionLink.SetActive(false);
+  a_.history.KeepUnwrittenMinute(a_.statements.Keeper());
   AddJournalRecordAt(a_.journal, a_.statements, clock_(), "<<< Поток управления остановлен. >>>",
                      kServiceSource);
 }

@@ -24,19 +24,15 @@ bool CheckFreshness(const SignalSet& signals, const ControlState& control, DateT
 
 // What one pass of the loop did.
 enum class PassOutcome {
-  kCycleDone,        // a cycle ran and every stage that counts succeeded
-  kFailed,           // a stage failed or the pass threw: ErrorCounter counted
-  kReconnected,      // the work connection was down and is up again; the averages restarted
-  kReconnectFailed,  // the work connection is still down: DbFailCount counted
-  kDatabaseLost,     // the failures passed 300: StopRequest set, the loop ends
+  kCycleDone,  // a cycle ran and every stage that counts succeeded
+  kFailed,     // a stage failed or the pass threw: ErrorCounter counted
 };
 
-// Whether the thread paces the pass (50 ms, then the rest of the 980 ms period): only a pass
-// that ran a cycle. After a reconnect attempt the next pass follows at once (after the 1000 ms
-// pause of a failed one).
-inline bool PacedPass(PassOutcome outcome) {
-  return outcome == PassOutcome::kCycleDone || outcome == PassOutcome::kFailed;
-}
+// A failed attempt of the database thread to reopen the work connection: counted in
+// DbFailCount and posted ("Не могу подключиться к MySQL серверу."); the failure that passes
+// 300 posts "MySQL сервер недоступен." once, and later ones are counted without a line.
+// Acquisition goes on whatever the count.
+void CountReconnectFailure(ControlState& control);
 
 class ControlLoop {
  public:
@@ -56,7 +52,8 @@ class ControlLoop {
   // The parts of Start that a test runs without ports and pollers.
   // Preparation: module times and errors and ErrorCounter cleared, the work connection
   // connected with the user connection's parameters (up to 11 attempts, each failure posted;
-  // the run goes on unconnected), the start journalled, the plant constants read.
+  // the run goes on unconnected and the database thread goes on trying), the start
+  // journalled, the plant constants read.
   void Prepare();
   // Opens the Modbus port and the Vision link unless emulated; false after the message when
   // acquisition cannot run.
@@ -65,19 +62,20 @@ class ControlLoop {
   // CycleCounter 0.
   void Launch();
 
-  // One pass: a reconnect attempt while the work connection is down, otherwise one cycle
-  // (CheckFreshness, TranslateIn, UpdateStateRecord, CalcWorks, PollControlVector,
-  // Update_PAF_record). It makes no pacing wait and throws nothing: an exception inside is
-  // counted in ErrorCounter and posted like a stage's error.
+  // One cycle: CheckFreshness, TranslateIn, UpdateStateRecord, CalcWorks, PollControlVector,
+  // Update_PAF_record. While the work connection is down the cycle runs all the same, without
+  // the state row (only the newest matters) and without reading new tasks (the pollers keep
+  // writing the last one known); the history keeps its minutes for the server's return. It
+  // makes no pacing wait and throws nothing: an exception inside is counted in ErrorCounter
+  // and posted like a stage's error.
   PassOutcome RunPass();
 
   // Shutdown: the work connection closed, each link closed once its poller has left, the
-  // stop journalled.
+  // current minute kept if it could not be written, the stop journalled.
   void Finish();
 
  private:
   bool RunCycle();
-  PassOutcome Reconnect();
 
   const Acquisition& a_;
   const Clock clock_;

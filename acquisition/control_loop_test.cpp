@@ -1,7 +1,7 @@
 // The control loop one pass at a time, without ports, pollers or pacing: a clock of the test's
 // own, the statements recorded, the SELECTs answered here. The work connection is real (the
-// private server, or a socket where none listens), so the reconnect accounting meets the
-// client library's own failures.
+// private server, or a socket where none listens), so a cycle meets a connection that is
+// really down.
 #include "acquisition/control_loop.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +21,7 @@
 namespace kalvix {
 
 void PrintTo(PassOutcome outcome, std::ostream* os) {
-  static constexpr const char* kNames[] = {"kCycleDone", "kFailed", "kReconnected",
-                                           "kReconnectFailed", "kDatabaseLost"};
+  static constexpr const char* kNames[] = {"kCycleDone", "kFailed"};
   *os << kNames[static_cast<int>(outcome)];
 }
 
@@ -333,62 +332,109 @@ TEST_F(ControlLoopTest, AFailingStageEndsAndCountsTheCycle) {
   }
 }
 
-// The work connection down: each pass tries one reconnect and runs no cycle; the failures are
-// counted over the life of the process, and past 300 the loop gives up.
-TEST_F(ControlLoopTest, FailedReconnectsAreCountedUntilTheLoopGivesUp) {
+// A failed reopening of the work connection (the database thread's) is counted over the life
+// of the process and posted; the one that passes 300 says the server is unreachable, once,
+// and nothing stops acquisition.
+TEST_F(ControlLoopTest, FailedReopeningsAreCountedAndAcquisitionGoesOn) {
   struct Case {
     int32_t failuresBefore;
-    PassOutcome outcome;
     std::vector<std::string> events;
-    bool stop;
   };
   const std::string cannot = "Не могу подключиться к MySQL серверу.";
   const Case cases[] = {
-      {0, PassOutcome::kReconnectFailed, {cannot}, false},
-      {300, PassOutcome::kReconnectFailed, {cannot}, false},
-      {301, PassOutcome::kDatabaseLost, {cannot, "MySQL сервер недоступен."}, true},
+      {0, {cannot}},
+      {299, {cannot}},
+      {300, {cannot, "MySQL сервер недоступен."}},
+      {301, {}},
+      {5000, {}},
   };
-  Loop().Launch();
-  LoseTheServer();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failuresBefore);
     control_.DbFailCount = c.failuresBefore;
-    control_.StopRequest = false;
-    Forget();
-
-    const PassOutcome outcome = Loop().RunPass();
-    EXPECT_EQ(outcome, c.outcome);
-    EXPECT_FALSE(PacedPass(outcome)) << "no cycle ran";
+    DrainEvents();
+    CountReconnectFailure(control_);
     EXPECT_EQ(control_.DbFailCount.load(), c.failuresBefore + 1);
     EXPECT_EQ(DrainEvents(), c.events);
-    EXPECT_EQ(control_.StopRequest.load(), c.stop);
-    EXPECT_FALSE(work_.Connected());
+    EXPECT_FALSE(control_.StopRequest.load());
   }
-  EXPECT_EQ(control_.CycleCounter.load(), 0);
-  EXPECT_EQ(control_.ErrorCounter.load(), 0);
-  EXPECT_TRUE(sink_.statements.empty());
 }
 
-// A reconnect restarts the moving averages with the current length; the next pass runs a
-// cycle again.
-TEST_F(ControlLoopTest, SuccessfulReconnectRestartsTheAverages) {
-  Loop().Launch();
-  settings_.AverageLen = 7;  // taken by the next cycle
-  ASSERT_EQ(Loop().RunPass(), PassOutcome::kCycleDone);
-  ASSERT_GT(signals_.Average(0)->GetValCount(), 0);
-  work_.Disconnect();
-  const int32_t failures = control_.DbFailCount.load();
-  Forget();
+// Keeps what the sink could not take: the rows a spool would hold.
+class RecordingKeeper : public RowKeeper {
+ public:
+  void KeepJournal(DateTime, int32_t, std::string_view message, std::string_view) override {
+    journal.emplace_back(message);
+  }
+  void KeepMinute(DateTime, std::string_view key, std::string_view upsert,
+                  std::string_view) override {
+    minutes.emplace_back(std::string(key) + " " + std::string(upsert));
+  }
+  std::vector<std::string> journal;
+  std::vector<std::string> minutes;
+};
 
-  EXPECT_EQ(Loop().RunPass(), PassOutcome::kReconnected);
-  EXPECT_TRUE(work_.Connected());
-  EXPECT_EQ(signals_.Average(0)->GetValCount(), 0);
-  EXPECT_EQ(signals_.Average(0)->GetSize(), 7) << "the length of the latest cycle";
-  EXPECT_EQ(control_.CycleCounter.load(), 1);
-  EXPECT_EQ(control_.DbFailCount.load(), failures);
-  EXPECT_TRUE(sink_.statements.empty());
-  EXPECT_EQ(Loop().RunPass(), PassOutcome::kCycleDone);
-  EXPECT_EQ(control_.CycleCounter.load(), 2);
+// A sink that keeps: while `down` it refuses what must not be lost, as the statement queue
+// does while the server is away.
+class KeepingSink : public RecordingSink {
+ public:
+  RowKeeper* Keeper() override { return &keeper; }
+  bool QueueKept(std::string_view sql, std::function<void()>) override {
+    return !down && QueueStatement(sql);
+  }
+  RecordingKeeper keeper;
+  bool down = false;
+};
+
+class ControlLoopOutageTest : public ControlLoopTest {
+ protected:
+  KeepingSink keeping_;
+  const Acquisition outage_{control_,  signals_,  setpoints_, constants_, pollerCounters_,
+                            modbus_,   vision_,   workers_,   user_,      work_,
+                            keeping_,  selects_,  journal_,   stateRecord_, history_,
+                            {},        [this] { return settings_; }};
+};
+
+// While the server is away the cycles go on: no state row and no task SELECT, the history's
+// minute kept whole once it ends, with the totals of an uninterrupted run; once the server is
+// back the state row returns.
+TEST_F(ControlLoopOutageTest, CyclesRunWhileTheServerIsAway) {
+  signals_.Replace({Input("PLS"), Input("G2", "V120"), Input("G_1T2"),
+                    WithDirection(Input("_PLSZ"), "WRITE")});
+  signals_.ResetAverages(1);
+  ControlLoop loop(outage_, [this] { return now_; });
+  loop.Launch();
+  const auto pass = [&](double seconds, double g2) {
+    now_ += seconds / kSecondsPerDay;
+    HearAllModules();
+    signals_.RawValues.SetSlot(signals_.SignalIndex("G2"), g2);
+    return loop.RunPass();
+  };
+  ASSERT_EQ(pass(0, 100), PassOutcome::kCycleDone);  // 05:06:10, connected
+  LoseTheServer();
+  work_.Want();
+  keeping_.down = true;
+  keeping_.statements.clear();
+  selects_.asked.clear();
+  EXPECT_EQ(pass(55, 130), PassOutcome::kCycleDone);  // 05:07:05
+  EXPECT_EQ(pass(50, 160), PassOutcome::kCycleDone);  // 05:07:55
+  EXPECT_EQ(pass(10, 170), PassOutcome::kCycleDone);  // 05:08:05: 05:07 has ended
+  EXPECT_TRUE(keeping_.statements.empty()) << keeping_.statements.front();
+  EXPECT_TRUE(selects_.asked.empty()) << "no SELECT waits for a server that is away";
+  EXPECT_EQ(control_.CycleCounter.load(), 4);
+  EXPECT_EQ(control_.ErrorCounter.load(), 0);
+  ASSERT_EQ(keeping_.keeper.minutes.size(), 1u) << "05:06 was written before the loss";
+  EXPECT_EQ(keeping_.keeper.minutes[0],
+            "2026-03-04 05:07:00 INSERT into pu_data (RecMoment , `PLS`, `G2`, `G_1T2`, `_PLSZ`) "
+            "VALUES( '2026-03-04 05:07:00' , 0, 160, 6, 0) ON DUPLICATE KEY UPDATE `PLS`=VALUES(`PLS`), "
+            "`G2`=VALUES(`G2`), `G_1T2`=VALUES(`G_1T2`)")
+      << "G2 rose from 100 to 160 in 05:07: 6.0 as an uninterrupted run writes it";
+
+  work_.SetParams(db_.Params());
+  ASSERT_TRUE(work_.Connect().ok());
+  keeping_.down = false;
+  EXPECT_EQ(pass(1, 171), PassOutcome::kCycleDone);
+  ASSERT_FALSE(keeping_.statements.empty());
+  EXPECT_TRUE(keeping_.statements.front().starts_with(kStateUpdate));
 }
 
 // Without a server the start tries eleven times and goes on: the start is journalled and the
@@ -412,7 +458,7 @@ TEST_F(ControlLoopTest, StartWithoutServerGoesOnAndTheEndIsJournalled) {
       "insert into setup (ConstName, ConstVal, Comment) VALUES ('MIN_NAGR'"};
   ASSERT_EQ(Queued(started), started);
   EXPECT_NE(sink_.statements[0].find("'>>> Запуск потока управления. <<<'"), std::string::npos);
-  EXPECT_EQ(Loop().RunPass(), PassOutcome::kReconnectFailed);
+  EXPECT_TRUE(work_.Wanted()) << "the database thread goes on trying";
 
   Forget();
   now_ += 30.0 / kSecondsPerDay;

@@ -12,8 +12,6 @@ namespace {
 
 // How long the "Стоп" button waits for the control thread.
 constexpr auto kStopButtonWait = std::chrono::milliseconds(500);
-// The pause after a failed reconnect of the work connection.
-constexpr uint32_t kReconnectPauseMs = 1000;
 // The idle time after every cycle, before the rest of the period.
 constexpr uint32_t kCycleRestMs = 50;
 
@@ -61,10 +59,7 @@ void RunControl(const Acquisition& s) {
     c.CycleStartNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                          std::chrono::steady_clock::now().time_since_epoch())
                          .count();
-    const PassOutcome outcome = loop.RunPass();
-    if (outcome == PassOutcome::kDatabaseLost) break;
-    if (outcome == PassOutcome::kReconnectFailed) PauseUnlessStopped(c, kReconnectPauseMs);
-    if (!PacedPass(outcome)) continue;
+    loop.RunPass();
     PauseUnlessStopped(c, kCycleRestMs);
     WaitCycleEnd(c, t0, kCyclePeriodMs);
   }

@@ -54,6 +54,8 @@ bool ReadKeys(const ProfileFile& ini, Settings& s) {
   s.AutoCleanFlag = ini.ReadBool(q, "AutoCleanFlag", s.AutoCleanFlag);
   s.DatabaseSize = ini.ReadInteger(q, "DatabaseSize", s.DatabaseSize);
   if (s.DatabaseSize < kMinDatabaseSize) s.DatabaseSize = kMinDatabaseSize;
+  s.SpoolEnabled = ini.ReadBool(q, "SpoolEnabled", s.SpoolEnabled);
+  s.SpoolDays = ini.ReadInteger(q, "SpoolDays", s.SpoolDays);
   s.Login = ini.ReadString(q, "Login", s.Login);
   s.Comp = ini.ReadString(q, "Comp", s.Comp);
   // The stored password replaces the one in memory only once it has been deciphered. A
@@ -92,6 +94,8 @@ void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
   ini.WriteBool(m, "SaveLogFlag", s.SaveLogFlag);
   ini.WriteBool(q, "AutoCleanFlag", s.AutoCleanFlag);
   ini.WriteInteger(q, "DatabaseSize", s.DatabaseSize);
+  ini.WriteBool(q, "SpoolEnabled", s.SpoolEnabled);
+  ini.WriteInteger(q, "SpoolDays", s.SpoolDays);
   ini.WriteString(q, "Login", s.Login);
   ini.WriteString(q, "Comp", s.Comp);
   // A stored text that does not decipher is all there is of that password: it stays as it

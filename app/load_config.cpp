@@ -1,5 +1,6 @@
 #include "app/load_config.h"
 
+#include <optional>
 #include <thread>
 
 #include "acquisition/signal_loader.h"
@@ -20,7 +21,9 @@ void Pause(const LoadConfigTiming& timing, std::chrono::milliseconds length) {
 }  // namespace
 
 void SQLConnectionUserAfterConnect(ServiceState& s) {
-  const DbStatus status = s.history.SQLConnectionUserAfterConnect(s.db.user);
+  const std::optional<KeptMinute> kept = s.db.spool.NewestMinute();
+  const DbStatus status =
+      s.history.SQLConnectionUserAfterConnect(s.db.user, Now(), kept ? &*kept : nullptr);
   if (!status.ok()) {
     PostEvent("*** Счетчики минутной истории не восстановлены: " + status.Describe() + " ***");
   }
@@ -44,6 +47,7 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
     s.ReplaceSettings(settings);
     return;
   }
+  UseSpool(s, settings);
   SetConnectionParam(s.db.user, "HostName", settings.Comp);
   SetConnectionParam(s.db.user, "User_Name", settings.Login);
   SetConnectionParam(s.db.user, "Password", settings.Password);

@@ -10,6 +10,7 @@ constexpr auto kStatusInterval = std::chrono::milliseconds(250);
 constexpr auto kLogInterval = std::chrono::milliseconds(250);
 constexpr auto kControlExitBound = std::chrono::milliseconds(3000);
 constexpr auto kFlushBound = std::chrono::milliseconds(3000);
+constexpr auto kSpoolReportInterval = std::chrono::minutes(1);
 
 // Has what waits in the statement queue written, within a bound, on the work connection
 // (reopened when the control thread has closed it). The database thread writes it at its
@@ -39,6 +40,7 @@ std::vector<PeriodicJob> ServicePeriodicJobs(ServiceState& s, std::function<void
   return {
       {kTimerUpdate, kStatusInterval, std::move(update)},
       {kTimerGetLog, kLogInterval, [&s] { TimerGetLogJob(s); }},
+      {kTimerSpool, kSpoolReportInterval, [&s] { s.db.spool.ReportMinute(); }},
   };
 }
 
@@ -62,6 +64,8 @@ void ShutdownService(ServiceState& s, ShutdownReason reason) {
 
   s.db.closing = true;
   s.db.thread.Stop();
+  // What the server could not take before the end waits in the spool for the next start.
+  s.db.statements.GiveUpKept();
   SaveConfig(s.paths.iniFileName, s.SettingsSnapshot(), s.cipher);
   s.db.user.Disconnect();
   s.db.work.Disconnect();

@@ -21,11 +21,13 @@ struct PeriodicJob {
 
 inline constexpr const char* kTimerUpdate = "TimerUpdate";
 inline constexpr const char* kTimerGetLog = "TimerGetLog";
+inline constexpr const char* kTimerSpool = "TimerSpool";
 
 // The periodic jobs of the window thread, the one list that kalvixd's main loop, the window's
 // timers and the benchmark all run: kTimerUpdate every 250 ms runs `update` (the window's
 // status tick, or the start-up ticks alone without a window), kTimerGetLog every 250 ms
-// drains the event queue into the daily log.
+// drains the event queue into the daily log, kTimerSpool every minute says what waits in the
+// spool (and what it could not keep).
 std::vector<PeriodicJob> ServicePeriodicJobs(ServiceState& s, std::function<void()> update);
 
 void TimerGetLogJob(ServiceState& s);

@@ -31,6 +31,7 @@
 #include "persistence/minute_history.h"
 #include "persistence/plant_constants.h"
 #include "persistence/retention.h"
+#include "persistence/spool_keeper.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
 #include "persistence/state_record.h"
@@ -45,11 +46,13 @@ namespace kalvix {
 
 struct DatabaseState {
   DatabaseState(const StopSignal* stopRequest, DateTime started,
-                std::function<RetentionPolicy()> retentionPolicy)
+                std::function<RetentionPolicy()> retentionPolicy,
+                std::function<void(const DbStatus&)> reopenFailed)
       : selects(stopRequest),
         retention(started),
         journal(started),
-        thread({statements, selects, work, closing, retention, std::move(retentionPolicy)}) {}
+        thread({statements, selects, work, closing, retention, std::move(retentionPolicy),
+                std::move(reopenFailed), &spool}) {}
 
   DbConnection user;  // the window thread's own queries
   DbConnection work;  // the control thread's SQL, run by the database thread
@@ -57,6 +60,7 @@ struct DatabaseState {
   SqlSelectQueue selects;
   RetentionCheck retention;  // the database thread's
   JournalNumbering journal;
+  SpoolKeeper spool;  // rows kept while the server is away; see UseSpool
   std::atomic<bool> closing{false};  // the program is ending: the database thread stops
   // Last, so it is stopped and joined before anything it serves goes.
   DatabaseThread thread;
@@ -123,6 +127,14 @@ class ServiceState final : public PageServices {
 
 // Queues one journal row through the service's numbering and statement queue.
 bool AddJournalRecord(ServiceState& s, std::string_view message, std::string_view source);
+
+// The spool's file in the working folder.
+inline constexpr const char* kSpoolFileName = "kalvix-spool.sqlite3";
+
+// Opens the spool and has the statement queue keep its rows there when the settings say so
+// (SpoolEnabled, SpoolDays); otherwise closes it, and rows the server cannot take are lost as
+// designed. Before the user connection opens: its priming looks at the spool's newest minute.
+void UseSpool(ServiceState& s, const Settings& settings);
 
 }  // namespace kalvix
 

@@ -99,24 +99,40 @@ bool DatabaseThread::Running() const {
   return running_;
 }
 
+void DatabaseThread::TryReopen(Clock::time_point now) {
+  if (!parts_.reopenFailed || now < nextReopen_) return;
+  if (parts_.closing.load(std::memory_order_acquire) || !parts_.work.Down()) return;
+  nextReopen_ = now + kReopenInterval;
+  const DbStatus status = parts_.work.Reopen();  // a new session wakes the thread
+  if (!status.ok() && status.kind != DbErrorKind::kNotConnected) parts_.reopenFailed(status);
+}
+
 void DatabaseThread::Step(const Due& due) {
   const Clock::time_point stepStart = Clock::now();
   bool moreSelects = false;
   bool backlog = false;
   try {
+    if (due.tick) TryReopen(stepStart);
     // Statements first, then selects, as the two timers of the window ran them: a select
     // sees what was queued before it unless the pacing holds that back, and a cycle's first
     // statement, not its select, is what meets a server that has gone away (and says so).
     if (due.statements || due.tick) {
       // A step that the pacing holds back runs the retention check alone.
       const int limit = due.statements ? kStatementsPerTick : 0;
-      const int done = TimerMySQL_workTimer(parts_.statements, parts_.work, parts_.closing,
-                                            parts_.retention, parts_.policy(), limit);
+      int done = TimerMySQL_workTimer(parts_.statements, parts_.work, parts_.closing,
+                                      parts_.retention, parts_.policy(), limit);
+      backlog = done > 0 && parts_.statements.Count() > 0;
+      if (parts_.spool != nullptr && limit > done && !backlog &&
+          !parts_.closing.load(std::memory_order_acquire) && parts_.work.Connected()) {
+        const int budget = limit - done;
+        const int replayed = parts_.spool->Replay(parts_.work, budget);
+        done += replayed;
+        if (replayed == budget) backlog = true;  // more may wait: the next interval goes on
+      }
       if (done > 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         statementsFrom_ = stepStart + interval_;
       }
-      backlog = done > 0 && parts_.statements.Count() > 0;
     }
     if (due.selects) {
       moreSelects =

@@ -31,6 +31,7 @@
 
 #include "persistence/db_connection.h"
 #include "persistence/retention.h"
+#include "persistence/spool_keeper.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
 
@@ -52,7 +53,17 @@ class DatabaseThread {
     // The retention settings, read before every statement batch (the settings page may change
     // them while the service runs). Called on the database thread.
     std::function<RetentionPolicy()> policy;
+    // While the work connection is wanted and has no session, the thread tries to reopen it
+    // once per kReopenInterval and reports each failed attempt here (on the database thread).
+    // Null: the thread never reopens it.
+    std::function<void(const DbStatus&)> reopenFailed = nullptr;
+    // Rows kept while the server was away: written back in what the pacing leaves of a batch
+    // once the queue is empty. Null: none.
+    SpoolKeeper* spool = nullptr;
   };
+
+  // The pause between two attempts to reopen the work connection.
+  static constexpr std::chrono::milliseconds kReopenInterval{1000};
 
   // Installs the queues' wakeups and the work connection's after-connect task (a new session
   // wakes the thread); the thread starts with Start(). Construct it before any other thread
@@ -93,6 +104,7 @@ class DatabaseThread {
 
   void Body();
   void Step(const Due& due);
+  void TryReopen(Clock::time_point now);
   // Sleeps until there is something to do; false when asked to stop.
   bool WaitForWork(Due& due);
   void Notify(bool statement);
@@ -112,6 +124,7 @@ class DatabaseThread {
   bool statementsWaiting_ = false;    // a statement arrived (or a backlog remains)
   Clock::time_point nextTick_;        // the next interval step
   Clock::time_point statementsFrom_;  // the pacing: no batch before this moment
+  Clock::time_point nextReopen_;      // database thread only
 
   std::thread thread_;  // joined by Stop(); touched only by Start and Stop, under startStop_
   std::mutex startStop_;

@@ -202,6 +202,13 @@ DbStatus DbConnection::Connect() {
   return DbStatus::Ok();
 }
 
+void DbConnection::Want() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wanted_ = true;
+}
+
+DbStatus DbConnection::Reopen() { return EnsureSession(); }
+
 void DbConnection::Disconnect() {
   std::lock_guard<std::mutex> lock(mutex_);
   wanted_ = false;

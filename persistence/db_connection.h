@@ -70,6 +70,16 @@ class DbConnection {
   void Disconnect();
   bool Connected() const { return connected_.load(std::memory_order_acquire); }
 
+  // Makes the connection wanted without opening it: the next call, or Reopen(), opens it.
+  void Want();
+  bool Wanted() const { return wanted_.load(std::memory_order_acquire); }
+  // Wanted and without a session: the server is out of reach, not closed on purpose.
+  bool Down() const { return Wanted() && !Connected(); }
+  // Opens a new session for a wanted connection that has none, as the next call would (and
+  // says so in the log); ok at once when a session is open, kNotConnected when the connection
+  // is not wanted.
+  DbStatus Reopen();
+
   // Runs a statement; a result set, if the statement yields one, is read and thrown away.
   DbStatus Execute(std::string_view sql);
 
@@ -103,7 +113,8 @@ class DbConnection {
   mutable std::mutex mutex_;
   ConnectionParams params_;     // guarded by mutex_
   st_mysql* handle_ = nullptr;  // guarded by mutex_; owned, closed by CloseLocked
-  bool wanted_ = false;         // guarded by mutex_; between Connect() and Disconnect()
+  // Between Connect() (or Want()) and Disconnect(); written under mutex_, read without it.
+  std::atomic<bool> wanted_{false};
   std::chrono::steady_clock::time_point lastUse_;  // guarded by mutex_
   std::atomic<bool> connected_{false};
 };

@@ -36,7 +36,16 @@ bool AddJournalRecordAt(JournalNumbering& numbering, StatementSink& queue, DateT
   if (message.empty()) return false;
   try {
     const int32_t npp = numbering.Next(now);
-    queue.QueueStatement(JournalStatement(now, npp, message, source));
+    const std::string sql = JournalStatement(now, npp, message, source);
+    RowKeeper* keeper = queue.Keeper();
+    if (keeper == nullptr) {
+      queue.QueueStatement(sql);
+      return true;
+    }
+    auto keep = [keeper, now, npp, text = std::string(message), from = std::string(source)] {
+      keeper->KeepJournal(now, npp, text, from);
+    };
+    if (!queue.QueueKept(sql, keep)) keep();
     return true;
   } catch (const std::exception&) {
     PostEvent("*** Ошибка добавления записи в журнал. ***");

@@ -41,8 +41,9 @@ std::string JournalStatement(DateTime moment, int32_t npp, std::string_view mess
                              std::string_view source);
 
 // Queues one journal row stamped now. False when message is empty (nothing is written) or
-// the hand-over failed ("*** Ошибка добавления записи в журнал. ***" is posted); a full
-// statement queue loses the row silently and still gives true.
+// the hand-over failed ("*** Ошибка добавления записи в журнал. ***" is posted). A row that
+// cannot be written now (the server down, the queue full) or is given up later goes to the
+// queue's keeper with its moment and NPP; with no keeper a full queue loses it silently.
 bool AddJournalRecord(JournalNumbering& numbering, StatementSink& queue, std::string_view message,
                       std::string_view source);
 

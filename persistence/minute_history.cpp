@@ -1,6 +1,9 @@
 #include "persistence/minute_history.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <system_error>
 #include <string_view>
 
 #include "journal/event_log.h"
@@ -24,9 +27,68 @@ constexpr double kTotalFactor = 0.1;
 
 bool IsOutput(std::string_view name) { return !name.empty() && name.front() == '_'; }
 
+// "G2=1234.5;G23=17;G41=0.25": the counters of a kept row, for the priming after a new start.
+std::string CountersText(const std::vector<HistoryValue>& row) {
+  std::string text;
+  for (const CounterPair& pair : kCounters) {
+    for (const HistoryValue& v : row) {
+      if (v.name != pair.counter || !std::isfinite(v.value)) continue;
+      char number[32];
+      const auto end = std::to_chars(number, number + sizeof number, v.value).ptr;
+      if (!text.empty()) text += ';';
+      text += v.name + '=' + std::string(number, end);
+    }
+  }
+  return text;
+}
+
+// The value of counter in a CountersText; false when it has none.
+bool CounterFromText(std::string_view text, std::string_view counter, double& value) {
+  while (!text.empty()) {
+    const size_t end = std::min(text.find(';'), text.size());
+    const std::string_view item = text.substr(0, end);
+    const size_t eq = item.find('=');
+    if (eq != std::string_view::npos && item.substr(0, eq) == counter) {
+      const std::string_view number = item.substr(eq + 1);
+      const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+      return ec == std::errc() && ptr == number.data() + number.size() && std::isfinite(value);
+    }
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return false;
+}
+
+int ValidMinuteSeconds(int seconds) { return seconds > 0 && 60 % seconds == 0 ? seconds : 60; }
+
 }  // namespace
 
-std::string MinuteKey(DateTime moment) { return FormatDateTime("yyyy-mm-dd hh:nn", moment) + ":00"; }
+std::string MinuteKey(DateTime moment, int minuteSeconds) {
+  minuteSeconds = ValidMinuteSeconds(minuteSeconds);
+  if (minuteSeconds == 60) return FormatDateTime("yyyy-mm-dd hh:nn", moment) + ":00";
+  const int second = DecodeDateTime(moment).second / minuteSeconds * minuteSeconds;
+  const char tens = static_cast<char>('0' + second / 10);
+  const char units = static_cast<char>('0' + second % 10);
+  return FormatDateTime("yyyy-mm-dd hh:nn:", moment) + tens + units;
+}
+
+std::string HistoryUpsertStatement(const std::vector<HistoryValue>& row, const std::string& key) {
+  std::string names = "INSERT into pu_data (RecMoment ";
+  std::string values = "VALUES( " + SqlText(key) + " ";
+  std::string updates;
+  for (const HistoryValue& v : row) {
+    const std::string column = SqlIdentifier(v.name);
+    names += ", " + column;
+    values += ", " + SqlFloat(v.value);
+    if (IsOutput(v.name)) continue;
+    updates += (updates.empty() ? " ON DUPLICATE KEY UPDATE " : ", ") + column + "=VALUES(" +
+               column + ")";
+  }
+  // A row of set-points alone: updating RecMoment to itself makes the statement complete.
+  if (updates.empty()) updates = " ON DUPLICATE KEY UPDATE RecMoment=RecMoment";
+  return names + ") " + values + ")" + updates;
+}
+
+MinuteHistory::MinuteHistory(int minuteSeconds) : minuteSeconds_(ValidMinuteSeconds(minuteSeconds)) {}
 
 std::string HistoryInsertStatement(const SignalSet& set, const std::string& key) {
   std::string names = "INSERT into pu_data (RecMoment ";
@@ -111,13 +173,75 @@ bool MinuteHistory::OldModeTotals(SignalSet& set, const std::string& key, Select
   return true;
 }
 
+void MinuteHistory::RecordRow(const SignalSet& set, const std::string& key, DateTime now) {
+  const bool newRow = current_.key != key;
+  if (newRow) {
+    previous_ = std::move(current_);
+    current_ = MinuteRow{};
+    current_.key = key;
+  }
+  current_.moment = now;
+  const auto& signals = set.Signals();
+  const int count = set.SignalCount();
+  for (int i = 0; i < count; ++i) {
+    const std::string& name = signals[static_cast<size_t>(i)].SignalName;
+    if (name.empty()) continue;
+    const double value = set.AveragedValues.Slot(i);
+    auto it = std::find_if(current_.values.begin(), current_.values.end(),
+                           [&](const HistoryValue& v) { return v.name == name; });
+    if (it == current_.values.end()) {
+      current_.values.push_back({name, value});
+    } else if (!IsOutput(name)) {
+      it->value = value;  // set-points keep the minute's first value, as its insert wrote it
+    }
+  }
+}
+
+void MinuteHistory::Keep(const MinuteRow& row, RowKeeper* keeper) {
+  if (keeper == nullptr || row.key.empty()) return;
+  keeper->KeepMinute(row.moment, row.key, HistoryUpsertStatement(row.values, row.key),
+                     CountersText(row.values));
+}
+
+void MinuteHistory::MarkUnwritten(const std::string& key, RowKeeper* keeper) {
+  MinuteRow ended;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (current_.key == key) {
+      current_.unwritten = true;  // kept when it ends
+      return;
+    }
+    if (previous_.key != key || previous_.kept) return;
+    previous_.kept = true;
+    ended = previous_;
+  }
+  Keep(ended, keeper);
+}
+
+void MinuteHistory::KeepUnwrittenMinute(RowKeeper* keeper) {
+  MinuteRow ended;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (current_.key.empty()) return;
+    previous_ = std::move(current_);
+    current_ = MinuteRow{};
+    if (!previous_.unwritten || previous_.kept) return;
+    previous_.kept = true;
+    ended = previous_;
+  }
+  Keep(ended, keeper);
+}
+
 bool MinuteHistory::Update_PAF_record(SignalSet& set, const ControlState& control,
                                       const HistoryOptions& opt, SelectSource& selects,
                                       StatementSink& statements, DateTime now) {
   try {
-    const std::string key = MinuteKey(now);
+    const std::string key = MinuteKey(now, minuteSeconds_);
     std::string sql;
+    RowKeeper* const keeper = statements.Keeper();
+    MinuteRow ended;  // the minute that ended with this cycle, when it must be kept
     if (opt.old_update_mode) {
+      if (!opt.serverUp) return true;
       if (!OldModeTotals(set, key, selects)) return false;
       std::lock_guard<std::mutex> lock(mutex_);
       if (key == lastMinuteKey_) {
@@ -142,7 +266,21 @@ bool MinuteHistory::Update_PAF_record(SignalSet& set, const ControlState& contro
         sql = HistoryUpdateStatement(set, key);
       }
     }
-    if (!sql.empty()) statements.QueueStatement(sql);
+    if (keeper != nullptr) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      RecordRow(set, key, now);
+      if (previous_.unwritten && !previous_.kept) {
+        previous_.kept = true;
+        ended = previous_;
+      }
+    }
+    Keep(ended, keeper);
+    if (sql.empty()) return true;
+    if (keeper == nullptr) {
+      statements.QueueStatement(sql);
+    } else if (!statements.QueueKept(sql, [this, key, keeper] { MarkUnwritten(key, keeper); })) {
+      MarkUnwritten(key, keeper);
+    }
     return true;
   } catch (...) {
     PostEvent("!!! Ошибка в функции Update_PAF_record() !!!");
@@ -150,9 +288,15 @@ bool MinuteHistory::Update_PAF_record(SignalSet& set, const ControlState& contro
   }
 }
 
-DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTime now) {
-  const std::string currentKey = MinuteKey(now);
+DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTime now,
+                                                      const KeptMinute* newestKept) {
+  const std::string currentKey = MinuteKey(now, minuteSeconds_);
   std::lock_guard<std::mutex> lock(mutex_);
+  const std::array<bool, 3> knownBefore = counters_.known;
+  // A counter read in this run goes on counting through an outage; priming it again from
+  // the stored rows would count the outage's minutes a second time.
+  if (knownBefore == std::array<bool, 3>{true, true, true}) return DbStatus::Ok();
+  const Counters before = counters_;
   counters_.start = {};
   counters_.known = {};
   counters_.previousMinuteKey.clear();
@@ -187,8 +331,31 @@ DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTi
     }
   }
   if (!status.ok()) return status;
+  // A kept minute newer than the stored ones: the spool has not been written back yet.
+  if (newestKept != nullptr && newestKept->key > counters_.previousMinuteKey &&
+      newestKept->key < currentKey) {
+    counters_.previousMinuteKey = newestKept->key;
+    for (size_t c = 0; c < kCounters.size(); ++c) {
+      counters_.start[c] = 0;
+      counters_.known[c] = CounterFromText(newestKept->counters, kCounters[c].counter,
+                                           counters_.start[c]);
+      if (!counters_.known[c]) counters_.start[c] = 0;
+    }
+    moment = newestKept->moment;
+  }
   counters_.last = counters_.start;
   counters_.lastRefresh = counters_.previousMinuteKey.empty() ? 0 : moment;
+  if (knownBefore != std::array<bool, 3>{false, false, false}) {
+    // Some counters run already: they and the moment of the last reading stay as they are.
+    for (size_t c = 0; c < kCounters.size(); ++c) {
+      if (!knownBefore[c]) continue;
+      counters_.start[c] = before.start[c];
+      counters_.last[c] = before.last[c];
+      counters_.known[c] = true;
+    }
+    counters_.previousMinuteKey = before.previousMinuteKey;
+    counters_.lastRefresh = before.lastRefresh;
+  }
   return status;
 }
 

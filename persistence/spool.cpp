@@ -26,6 +26,7 @@ constexpr const char* kSchema =
     " moment REAL NOT NULL,"
     " minute_key TEXT UNIQUE,"  // NULL for journal rows; NULLs never collide
     " statement TEXT,"
+    " counters TEXT,"  // minute rows: what the history carries into the next minute
     " npp INTEGER,"
     " message TEXT,"
     " source TEXT);"
@@ -311,12 +312,15 @@ SpoolPutResult Spool::Put(const SpoolRow& row, int maxDays) {
   if (rc == SQLITE_OK) {
     if (row.kind == SpoolRowKind::kMinute) {
       Statement put(db_,
-                    "INSERT INTO spool_row(kind, moment, minute_key, statement) VALUES(1, ?, ?, ?)"
+                    "INSERT INTO spool_row(kind, moment, minute_key, statement, counters)"
+                    " VALUES(1, ?, ?, ?, ?)"
                     " ON CONFLICT(minute_key) DO UPDATE SET moment = excluded.moment,"
-                    " statement = excluded.statement, revision = revision + 1");
+                    " statement = excluded.statement, counters = excluded.counters,"
+                    " revision = revision + 1");
       put.Real(1, row.moment);
       put.Text(2, row.minuteKey);
       put.Text(3, row.statement);
+      put.Text(4, row.counters);
       rc = put.Step();
     } else {
       Statement put(db_,
@@ -341,7 +345,8 @@ SpoolPutResult Spool::Put(const SpoolRow& row, int maxDays) {
 }
 
 SpoolPutResult Spool::PutMinute(DateTime moment, std::string_view minuteKey,
-                                std::string_view upsertStatement, int maxDays) {
+                                std::string_view upsertStatement, int maxDays,
+                                std::string_view counters) {
   std::lock_guard<std::mutex> lock(mutex_);
   SpoolPutResult result;
   try {
@@ -350,6 +355,7 @@ SpoolPutResult Spool::PutMinute(DateTime moment, std::string_view minuteKey,
     row.moment = moment;
     row.minuteKey = minuteKey;
     row.statement = upsertStatement;
+    row.counters = counters;
     result = Put(row, maxDays);
     // A file damaged while in use: moved aside, and the row goes into the new spool.
     if (result.status.kind == SpoolErrorKind::kCorrupt &&
@@ -391,7 +397,7 @@ SpoolStatus Spool::Oldest(size_t n, std::vector<SpoolRow>& rows) {
   try {
     Statement select(db_,
                      "SELECT id, revision, kind, moment, minute_key, statement, npp, message,"
-                     " source FROM spool_row ORDER BY moment, id LIMIT ?");
+                     " source, counters FROM spool_row ORDER BY moment, id LIMIT ?");
     select.Int(1, static_cast<int64_t>(std::min<size_t>(n, INT64_MAX)));
     int rc;
     while ((rc = select.Step()) == SQLITE_ROW) {
@@ -406,6 +412,7 @@ SpoolStatus Spool::Oldest(size_t n, std::vector<SpoolRow>& rows) {
       row.npp = sqlite3_column_int(s, 6);
       row.message = select.ColumnText(7);
       row.source = select.ColumnText(8);
+      row.counters = select.ColumnText(9);
       rows.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {
@@ -462,6 +469,33 @@ SpoolStatus Spool::OldestMoment(std::optional<DateTime>& moment) {
     if (sqlite3_column_type(select.get(), 0) != SQLITE_NULL) {
       moment = sqlite3_column_double(select.get(), 0);
     }
+    return SpoolStatus::Ok();
+  } catch (...) {
+    return FromException();
+  }
+}
+
+SpoolStatus Spool::NewestMinute(SpoolRow& row, bool& found) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  found = false;
+  if (db_ == nullptr) return NotOpen();
+  try {
+    Statement select(db_,
+                     "SELECT id, revision, moment, minute_key, statement, counters FROM spool_row"
+                     " WHERE kind = 1 ORDER BY minute_key DESC LIMIT 1");
+    const int rc = select.Step();
+    if (rc == SQLITE_DONE) return SpoolStatus::Ok();
+    if (rc != SQLITE_ROW) return Fail(rc);
+    sqlite3_stmt* s = select.get();
+    row = SpoolRow{};
+    row.kind = SpoolRowKind::kMinute;
+    row.id = sqlite3_column_int64(s, 0);
+    row.revision = sqlite3_column_int64(s, 1);
+    row.moment = sqlite3_column_double(s, 2);
+    row.minuteKey = select.ColumnText(3);
+    row.statement = select.ColumnText(4);
+    row.counters = select.ColumnText(5);
+    found = true;
     return SpoolStatus::Ok();
   } catch (...) {
     return FromException();

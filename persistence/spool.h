@@ -63,6 +63,7 @@ struct SpoolRow {
   // Minute row: its key ("2011-07-05 14:03:00") and the idempotent statement that writes it.
   std::string minuteKey;
   std::string statement;
+  std::string counters;  // what the history carries into the next minute (its own text)
   // Journal row.
   int32_t npp = 0;
   std::string message;
@@ -98,7 +99,8 @@ class Spool {
   // of the moment it was made (signals may be reloaded in between) nor any knowledge of
   // pu_data here, and running it twice leaves the same row.
   SpoolPutResult PutMinute(DateTime moment, std::string_view minuteKey,
-                           std::string_view upsertStatement, int maxDays = kDefaultSpoolDays);
+                           std::string_view upsertStatement, int maxDays = kDefaultSpoolDays,
+                           std::string_view counters = {});
   SpoolPutResult PutJournal(DateTime moment, int32_t npp, std::string_view message,
                             std::string_view source, int maxDays = kDefaultSpoolDays);
 
@@ -107,6 +109,8 @@ class Spool {
   // Removes the row if it still has this revision; removed says whether it did.
   SpoolStatus Remove(int64_t id, int64_t revision, bool* removed = nullptr);
   SpoolStatus Count(int64_t& count);
+  // The minute row with the latest minute key; found false when there is none.
+  SpoolStatus NewestMinute(SpoolRow& row, bool& found);
   // The moment of the oldest row; empty when the spool is empty.
   SpoolStatus OldestMoment(std::optional<DateTime>& moment);
 

@@ -1,6 +1,7 @@
 #include "persistence/sql_statement_queue.h"
 
 #include <exception>
+#include <vector>
 
 #include "journal/event_log.h"
 #include "persistence/retention.h"
@@ -17,13 +18,50 @@ void ReportRejected(const std::string& sql, const DbStatus& status) {
 
 }  // namespace
 
-bool SqlStatementQueue::QueueStatement(std::string_view sql) {
+bool SqlStatementQueue::QueueStatement(std::string_view sql) { return Append(sql, nullptr); }
+
+bool SqlStatementQueue::QueueKept(std::string_view sql, std::function<void()> lost) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (keeper_ != nullptr && serverDown_ && serverDown_()) return false;
+  }
+  return Append(sql, std::move(lost));
+}
+
+void SqlStatementQueue::SetKeeping(RowKeeper* keeper, std::function<bool()> serverDown) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keeper_ = keeper;
+  serverDown_ = std::move(serverDown);
+}
+
+RowKeeper* SqlStatementQueue::Keeper() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return keeper_;
+}
+
+void SqlStatementQueue::GiveUpKept() {
+  std::vector<std::function<void()>> lost;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = statements_.begin(); it != statements_.end();) {
+      if (it->lost) {
+        lost.push_back(std::move(it->lost));
+        it = statements_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (const auto& keep : lost) keep();
+}
+
+bool SqlStatementQueue::Append(std::string_view sql, std::function<void()> lost) {
   try {
     std::function<void()> wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (statements_.size() > kMaxWaiting) return false;
-      statements_.emplace_back(sql);
+      statements_.push_back(Item{std::string(sql), std::move(lost)});
       wake = wake_;
     }
     // Outside the queue's lock: the wakeup takes the server's lock, and the server takes the
@@ -49,14 +87,16 @@ size_t SqlStatementQueue::Count() const {
 bool SqlStatementQueue::Front(std::string& sql) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (statements_.empty()) return false;
-  sql = statements_.front();
+  sql = statements_.front().sql;
   return true;
 }
 
-void SqlStatementQueue::PopFront() {
+std::function<void()> SqlStatementQueue::PopFront() {
   std::lock_guard<std::mutex> lock(mutex_);
+  std::function<void()> lost = std::move(statements_.front().lost);
   statements_.pop_front();
   headLostAttempts_ = 0;
+  return lost;
 }
 
 int SqlStatementQueue::Serve(DbConnection& work, int limit) {
@@ -79,6 +119,10 @@ int SqlStatementQueue::Serve(DbConnection& work, int limit) {
         break;  // kept at the head for the reconnection
       }
       ReportRejected(sql, status);
+      // Given up with the connection: a row that must not be lost goes to its keeper.
+      if (const std::function<void()> lost = PopFront()) lost();
+      ++done;
+      continue;
     } else if (!status.ok()) {
       ReportRejected(sql, status);
     }

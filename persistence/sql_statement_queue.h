@@ -47,6 +47,18 @@ class SqlStatementQueue : public StatementSink {
   // without a message) or when appending failed (the beep sounds).
   bool QueueStatement(std::string_view sql) override;
 
+  // The keeping of rows that must not be lost: keeper receives them, and serverDown says
+  // whether the server is out of reach now (QueueKept refuses then; a connection closed on
+  // purpose is no outage: its statements wait here, as every statement does). A null keeper
+  // turns keeping off: QueueKept then behaves as QueueStatement and Keeper() gives null.
+  void SetKeeping(RowKeeper* keeper, std::function<bool()> serverDown);
+  RowKeeper* Keeper() override;
+  bool QueueKept(std::string_view sql, std::function<void()> lost) override;
+
+  // Gives up every statement still waiting that must not be lost (their `lost` runs here) and
+  // leaves the rest; at the end of the service, once the queue is served no more.
+  void GiveUpKept();
+
   size_t Count() const;
 
   // `wake` is called after every statement appended, on the appending thread, with no lock of
@@ -58,6 +70,7 @@ class SqlStatementQueue : public StatementSink {
   // left the queue. A statement the server rejects is reported ("*** SQL error: " with the
   // statement, then the server's reason) and dropped. A statement that meets a lost
   // connection stays at the head and the serving stops; the connection is then marked down.
+  // One given up after kMaxLostAttempts lost connections runs its `lost`.
   // The one server only; TimerMySQL_workTimer is the normal caller.
   int Serve(DbConnection& work, int limit);
 
@@ -66,11 +79,20 @@ class SqlStatementQueue : public StatementSink {
   void LeaveServer() { serverBusy_.store(false, std::memory_order_release); }
 
  private:
+  struct Item {
+    std::string sql;
+    std::function<void()> lost;  // empty for a statement that may be lost
+  };
+
+  bool Append(std::string_view sql, std::function<void()> lost);
   bool Front(std::string& sql) const;
-  void PopFront();
+  // Removes the head and gives its `lost` back.
+  std::function<void()> PopFront();
 
   mutable std::mutex mutex_;
-  std::deque<std::string> statements_;  // guarded by mutex_
+  std::deque<Item> statements_;         // guarded by mutex_
+  RowKeeper* keeper_ = nullptr;         // guarded by mutex_
+  std::function<bool()> serverDown_;    // guarded by mutex_
   int headLostAttempts_ = 0;            // guarded by mutex_; lost connections under the head
   std::atomic<bool> serverBusy_{false};
   std::function<void()> wake_;          // guarded by mutex_

@@ -29,6 +29,10 @@ struct Settings {
   // [MySQL]
   bool AutoCleanFlag = true;
   int DatabaseSize = 240;  // days; never below kMinDatabaseSize
+  // Rows the server cannot take now are kept on disk and written when it returns; 0 gives
+  // the designed behaviour (they are lost). SpoolDays bounds the spool (0 or less: no bound).
+  bool SpoolEnabled = true;
+  int SpoolDays = 30;
   std::string Login = "root";
   std::string Comp = "127.0.0.1";
   std::string Password;  // plain text here, enciphered in the file

@@ -64,6 +64,8 @@ StatusPage::StatusPage(ServiceState& service, QWidget* parent)
   Label_vk003_cycle_count = NamedLabel("Label_vk003_cycle_count", this);
   LabelErrorCounter = NamedLabel("LabelErrorCounter", this);
   LabelWorkTime = NamedLabel("LabelWorkTime", this);
+  LabelDbFailCount = NamedLabel("LabelDbFailCount", this);
+  LabelSpool = NamedLabel("LabelSpool", this);
 
   auto* labels = new QGridLayout;
   const std::pair<const char*, QLabel*> rows[] = {
@@ -74,6 +76,8 @@ StatusPage::StatusPage(ServiceState& service, QWidget* parent)
       {"Циклов опроса BK-003:", Label_vk003_cycle_count},
       {"Количество ошибок:", LabelErrorCounter},
       {"Время работы потока:", LabelWorkTime},
+      {"Сбоев связи с MySQL:", LabelDbFailCount},
+      {"Записей в буфере:", LabelSpool},
   };
   int row = 0;
   for (const auto& [caption, label] : rows) {
@@ -143,6 +147,11 @@ void StatusPage::Refresh() {
   LabelThreadInfo->setPalette(palette);
   LabelCycleCounter->setText(QString::number(c.CycleCounter.load()));
   LabelErrorCounter->setText(QString::number(c.ErrorCounter.load()));
+  LabelDbFailCount->setText(QString::number(c.DbFailCount.load()));
+  const SpoolWaiting waiting = service_.db.spool.Waiting();
+  std::string spool = std::to_string(waiting.rows);
+  if (waiting.oldest) spool += ", старейшая от " + FormatDateTime("dd.mm.yyyy hh:nn:ss", *waiting.oldest);
+  LabelSpool->setText(QString::fromStdString(spool));
   ButStart->setEnabled(!active);
   ButStop->setEnabled(active);
 

@@ -28,6 +28,10 @@ class StatusPage : public QWidget {
   QLabel* Label_vk003_cycle_count;
   QLabel* LabelErrorCounter;
   QLabel* LabelWorkTime;
+  // Beside the designed rows: failed reopenings of the work connection, and the rows that wait
+  // in the spool for the server (with the moment of the oldest).
+  QLabel* LabelDbFailCount;
+  QLabel* LabelSpool;
   QPushButton* ButStart;
   QPushButton* ButStop;
   QTableWidget* StringGrid_state;
