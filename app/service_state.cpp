@@ -54,8 +54,11 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
 
 ServiceState::~ServiceState() {
   // The stop wakes every worker and interrupts the links' waits first; then `workers`, the
-  // first member to go, joins every thread before any state they use is destroyed.
+  // first member to go, joins every thread before any state they use is destroyed. The
+  // database thread is stopped here too: a statement it gives up reports to the history,
+  // which goes before the queues do.
   control.StopRequest = true;
+  db.thread.Stop();
 }
 
 bool AddJournalRecord(ServiceState& s, std::string_view message, std::string_view source) {
