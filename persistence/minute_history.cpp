@@ -187,8 +187,15 @@ void MinuteHistory::RecordRow(const SignalSet& set, const std::string& key, Date
     const std::string& name = signals[static_cast<size_t>(i)].SignalName;
     if (name.empty()) continue;
     const double value = set.AveragedValues.Slot(i);
-    auto it = std::find_if(current_.values.begin(), current_.values.end(),
-                           [&](const HistoryValue& v) { return v.name == name; });
+    // The row follows the set's order, so the same place nearly always holds the signal.
+    auto it = current_.values.begin();
+    if (static_cast<size_t>(i) < current_.values.size() &&
+        current_.values[static_cast<size_t>(i)].name == name) {
+      it += i;
+    } else {
+      it = std::find_if(current_.values.begin(), current_.values.end(),
+                        [&](const HistoryValue& v) { return v.name == name; });
+    }
     if (it == current_.values.end()) {
       current_.values.push_back({name, value});
     } else if (!IsOutput(name)) {
