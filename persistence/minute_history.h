@@ -84,8 +84,8 @@ class MinuteHistory {
   // keeper now (a statement of it given up later still follows it there).
   void KeepUnwrittenMinute(RowKeeper* keeper);
 
-  // Primes the counters from the newest history row before the current minute, or from the
-  // newest kept minute where that is later. Only counters this process has not read yet are
+  // Primes the counters from the newest history row before the current minute, or from
+  // newestKept, the newest kept minute before the current one, where that is later. Only counters this process has not read yet are
   // primed: after an outage the counters run on, so no minute is counted twice. A database
   // error is returned, with the counters as far as they were set.
   DbStatus SQLConnectionUserAfterConnect(DbConnection& user, DateTime now = Now(),
