@@ -85,9 +85,10 @@ class MinuteHistory {
   void KeepUnwrittenMinute(RowKeeper* keeper);
 
   // Primes the counters from the newest history row before the current minute, or from
-  // newestKept, the newest kept minute before the current one, where that is later. Only counters this process has not read yet are
-  // primed: after an outage the counters run on, so no minute is counted twice. A database
-  // error is returned, with the counters as far as they were set.
+  // newestKept, the newest kept minute before the current one, where that is later. Only
+  // counters this process has not read yet are primed: after an outage the counters run on, so
+  // no minute is counted twice. A database error is returned, with the counters as far as they
+  // were set.
   DbStatus SQLConnectionUserAfterConnect(DbConnection& user, DateTime now = Now(),
                                          const KeptMinute* newestKept = nullptr);
 

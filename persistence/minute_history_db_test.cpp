@@ -191,7 +191,8 @@ TEST_F(MinuteHistoryTest, CountersReadBeforeAnOutageAreNotPrimedAgain) {
       {"every counter read", true, 0.5},
       {"G23 never read", false, 0.6},
   };
-  db_.Exec("insert into pu_data (RecMoment, G2, G23, G41) values ('2011-07-05 14:01:00', 990, 20, 30)");
+  db_.Exec(
+      "insert into pu_data (RecMoment, G2, G23, G41) values ('2011-07-05 14:01:00', 990, 20, 30)");
   ASSERT_TRUE(work_.Connect().ok());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -205,7 +206,9 @@ TEST_F(MinuteHistoryTest, CountersReadBeforeAnOutageAreNotPrimedAgain) {
           history_->Update_PAF_record(set_, control_, options_, selects_, statements_, now));
     };
     // Started while the server was away; it stays away until 14:06:20.
-    for (int minute = 2; minute <= 6; ++minute) cycle(At(14, minute, 10), 990 + 10 * minute, c.bk003Read);
+    for (int minute = 2; minute <= 6; ++minute) {
+      cycle(At(14, minute, 10), 990 + 10 * minute, c.bk003Read);
+    }
     const MinuteHistory::Counters before = history_->CurrentCounters();
     ASSERT_TRUE(history_->SQLConnectionUserAfterConnect(work_, At(14, 6, 20)).ok());
     const MinuteHistory::Counters after = history_->CurrentCounters();

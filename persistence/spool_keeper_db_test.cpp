@@ -150,8 +150,9 @@ TEST_F(SpoolKeeperDbTest, ReplayWritesEachRowOnce) {
       EXPECT_TRUE(events.empty()) << events.front();
     } else {
       ASSERT_EQ(events.size(), 3u);
-      EXPECT_EQ(events[0].rfind("*** SQL error: 'INSERT into pu_data (RecMoment , `NO_SUCH_COLUMN`", 0),
-                0u)
+      EXPECT_EQ(
+          events[0].rfind("*** SQL error: 'INSERT into pu_data (RecMoment , `NO_SUCH_COLUMN`", 0),
+          0u)
           << events[0];
       EXPECT_EQ(events[1].rfind("    MySQL: 1054 ", 0), 0u) << events[1];
       EXPECT_EQ(events[2], c.refused);
@@ -198,7 +199,9 @@ TEST_F(SpoolKeeperDbTest, MinuteKeptAgainDuringItsReplayIsWrittenAgain) {
   int done = -1;
   RunWhileLocked(
       db_, "pu_data write", session, [&] { done = keeper_->Replay(work_, kStatementsPerTick); },
-      [&] { Put(*keeper_, Minute(At(14, 3, 59), {{"PLS", 2}, {"G2", 1010}})); });
+      [&] {
+        Put(*keeper_, Minute(At(14, 3, 59), {{"PLS", 2}, {"G2", 1010}}));
+      });
   EXPECT_EQ(done, 1);
   EXPECT_EQ(Texts(kMinutes), std::vector<std::string>{"2011-07-05 14:03:00|1|NULL|1000"});
   ASSERT_EQ(keeper_->Waiting().rows, 1) << "the newer values stay";
