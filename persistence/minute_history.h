@@ -11,7 +11,10 @@
 // cycles, one of its statements refused by a full queue or given up with the connection - is
 // handed whole to the statement sink's keeper (the spool) once it has ended: its row as its
 // last cycle left it, as one statement that inserts it or updates the row already there.
-// Its totals are the counters' rise in that minute, as if the server had never gone.
+// Its totals are the counters' rise in that minute, as if the server had never gone. While
+// the minute runs, its first cycle with the server there queues that whole-row statement in
+// place of the update, so its row is there at once; the minute is then kept only if a
+// statement of it fails again.
 //
 // Threads: Update_PAF_record and KeepUnwrittenMinute on the control thread,
 // SQLConnectionUserAfterConnect on the window thread, a lost statement's report on the

@@ -252,8 +252,8 @@ class MinuteHistoryKeepingTest : public MinuteHistoryTest {
 
 // The queue full while the server is there: the minute whose statements it refused reaches
 // pu_data through the spool once the database thread has worked the queue off, with its last
-// cycle's values and the totals of an uninterrupted run; so does the next minute, whose insert
-// was refused although its later update went through (and found no row).
+// cycle's values and the totals of an uninterrupted run; the next minute, whose insert was
+// refused, is written whole by its next cycle.
 TEST_F(MinuteHistoryKeepingTest, MinutesRefusedByAFullQueueReachTheServer) {
   set_.AveragedValues.SetSlot(Slot("_PLSZ"), 1.45);
   set_.AveragedValues.SetSlot(Slot("A"), 1);
@@ -286,10 +286,11 @@ TEST_F(MinuteHistoryKeepingTest, MinutesRefusedByAFullQueueReachTheServer) {
         10s, 5ms);
   };
   ASSERT_TRUE(written(2));
-  Cycle(At(14, 4, 30), 1030);  // runs, but 14:04 has no row
-  ASSERT_TRUE(written(2));
-  Cycle(At(14, 5, 0), 1035);  // 14:04 has ended: kept, and written back at once
+  Cycle(At(14, 4, 30), 1030);
+  ASSERT_TRUE(written(3));
+  Cycle(At(14, 5, 0), 1035);
   ASSERT_TRUE(written(4));
+  EXPECT_EQ(keeper_.Waiting().rows, 0);
   thread.Stop();
 
   const DbResult rows =
@@ -307,6 +308,36 @@ TEST_F(MinuteHistoryKeepingTest, MinutesRefusedByAFullQueueReachTheServer) {
       "2011-07-05 14:05:00|3|1.55|1035|0.5",
   };
   EXPECT_EQ(texts, expected);
+  EXPECT_TRUE(DrainEvents().empty());
+}
+
+// The server back within a minute whose insert it missed: the minute's next cycle writes the
+// row whole, rather than an update that would find no row until the minute's end; once
+// written, the minute is not kept.
+TEST_F(MinuteHistoryKeepingTest, RunningMinuteIsWrittenWholeWhenTheServerIsBack) {
+  set_.AveragedValues.SetSlot(Slot("_PLSZ"), 1.45);
+  Cycle(At(14, 3, 10), 1000);
+  ASSERT_NO_FATAL_FAILURE(RunStatements());
+  LoseTheServer();
+  options_.serverUp = false;
+  Cycle(At(14, 4, 10), 1010);  // its insert is refused
+  set_.AveragedValues.SetSlot(Slot("_PLSZ"), 1.5);
+  Cycle(At(14, 4, 20), 1012);
+  ASSERT_TRUE(work_.Connect().ok());
+  options_.serverUp = true;
+  Cycle(At(14, 4, 30), 1015);
+  ASSERT_NO_FATAL_FAILURE(RunStatements());
+  const char* const row =
+      "select G2, G_1T2, _PLSZ from pu_data where RecMoment='2011-07-05 14:04:00'";
+  ASSERT_EQ(db_.Rows(row).rows.size(), 1u) << "written before the minute ends";
+  EXPECT_EQ(db_.Rows(row).rows[0],
+            (std::vector<DbValue>{DbValue{1015.0}, DbValue{1.5}, DbValue{1.45}}))
+      << "the set-point of the minute's first cycle";
+  Cycle(At(14, 4, 40), 1016);  // an update again
+  ASSERT_NO_FATAL_FAILURE(RunStatements());
+  Cycle(At(14, 5, 0), 1020);
+  EXPECT_EQ(DbNumberOr(db_.Value(row), 0), 1016);
+  EXPECT_EQ(keeper_.Waiting().rows, 0) << "a minute written whole is not kept";
   EXPECT_TRUE(DrainEvents().empty());
 }
 
