@@ -321,6 +321,7 @@ void Bench::CycleCost() {
     MinuteHistory history;
     ControlState control;
     HistoryOptions options;
+    options.serverUp = !mode.serverAway;  // as the control loop reads it at the cycle's start
     std::vector<double> all;
     std::vector<double> minuteEnds;  // the cycles that begin a minute
     const DateTime base = Day(day++);
