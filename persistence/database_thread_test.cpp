@@ -91,6 +91,19 @@ class DatabaseThreadTest : public DbTest {
   std::unique_ptr<DatabaseThread> thread_;  // last: it goes before what it serves
 };
 
+// Stops the fixture's thread when it goes: declared after the locals the thread uses, so the
+// thread is gone before they are, however the test ends.
+class StopFirst {
+ public:
+  explicit StopFirst(std::unique_ptr<DatabaseThread>& thread) : thread_(thread) {}
+  ~StopFirst() { thread_.reset(); }
+  StopFirst(const StopFirst&) = delete;
+  StopFirst& operator=(const StopFirst&) = delete;
+
+ private:
+  std::unique_ptr<DatabaseThread>& thread_;
+};
+
 // A backlog leaves at most kStatementsPerTick per interval, counted from the moment it was
 // queued: batch k cannot begin before k intervals have passed, however loaded the machine.
 TEST_F(DatabaseThreadTest, BacklogDrainsInOrderAtMostTwelvePerInterval) {
@@ -354,6 +367,7 @@ TEST_F(DatabaseThreadTest, ReopensTheWorkConnectionUntilTheServerIsBack) {
     failures.push_back(Clock::now());
     last = status;
   };
+  const StopFirst stopFirst(thread_);
   const auto start = Clock::now();
   Thread(kStatementInterval, true, report);
   ASSERT_TRUE(WaitFor([&] { return count() >= 4; }, 15s, 5ms));
@@ -373,6 +387,7 @@ TEST_F(DatabaseThreadTest, ReopensTheWorkConnectionUntilTheServerIsBack) {
   EXPECT_EQ(statements_.Count(), 3u);
   EXPECT_TRUE(DrainEvents().empty());
 
+  thread_.reset();  // before the next one installs its wakeups
   Thread(kStatementInterval, true, report);
   ASSERT_TRUE(WaitFor([&] { return count() >= 5; }, 5s, 5ms)) << "still away";
   work_.SetParams(db_.Params());
@@ -403,6 +418,7 @@ TEST_F(DatabaseThreadTest, WriteBackSharesThePacingWithLiveStatements) {
   }
   ASSERT_EQ(spool.Waiting().rows, kMinutes + kJournal);
   DrainEvents();
+  const StopFirst stopFirst(thread_);
 
   Thread(kStatementInterval, false, nullptr, &spool);
   const auto start = Clock::now();
