@@ -21,9 +21,11 @@ void Pause(const LoadConfigTiming& timing, std::chrono::milliseconds length) {
 }  // namespace
 
 void SQLConnectionUserAfterConnect(ServiceState& s) {
-  const std::optional<KeptMinute> kept = s.db.spool.NewestMinute();
+  const DateTime now = Now();
+  const std::optional<KeptMinute> kept =
+      s.db.spool.NewestMinute(MinuteKey(now, s.history.MinuteSeconds()));
   const DbStatus status =
-      s.history.SQLConnectionUserAfterConnect(s.db.user, Now(), kept ? &*kept : nullptr);
+      s.history.SQLConnectionUserAfterConnect(s.db.user, now, kept ? &*kept : nullptr);
   if (!status.ok()) {
     PostEvent("*** Счетчики минутной истории не восстановлены: " + status.Describe() + " ***");
   }

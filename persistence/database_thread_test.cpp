@@ -1,14 +1,23 @@
 #include "persistence/database_thread.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "persistence/journal_record.h"
+#include "persistence/minute_history.h"
 #include "persistence/retention.h"
+#include "persistence/spool_keeper.h"
+#include "testing/scratch_folder.h"
 #include "testing/test_database.h"
 #include "testing/wait_for.h"
 
@@ -34,11 +43,12 @@ class DatabaseThreadTest : public DbTest {
     DbTest::TearDown();
   }
 
-  DatabaseThread& Thread(std::chrono::milliseconds interval = kStatementInterval,
-                         bool start = true) {
+  DatabaseThread& Thread(std::chrono::milliseconds interval = kStatementInterval, bool start = true,
+                         std::function<void(const DbStatus&)> reopenFailed = nullptr,
+                         SpoolKeeper* spool = nullptr) {
     thread_ = std::make_unique<DatabaseThread>(
         DatabaseThread::Parts{statements_, selects_, work_, closing_, retention_,
-                              [] { return RetentionPolicy{}; }},
+                              [] { return RetentionPolicy{}; }, std::move(reopenFailed), spool},
         interval);
     if (start) thread_->Start();
     return *thread_;
@@ -79,6 +89,19 @@ class DatabaseThreadTest : public DbTest {
   std::atomic<bool> closing_{false};
   RetentionCheck retention_{Now()};
   std::unique_ptr<DatabaseThread> thread_;  // last: it goes before what it serves
+};
+
+// Stops the fixture's thread when it goes: declared after the locals the thread uses, so the
+// thread is gone before they are, however the test ends.
+class StopFirst {
+ public:
+  explicit StopFirst(std::unique_ptr<DatabaseThread>& thread) : thread_(thread) {}
+  ~StopFirst() { thread_.reset(); }
+  StopFirst(const StopFirst&) = delete;
+  StopFirst& operator=(const StopFirst&) = delete;
+
+ private:
+  std::unique_ptr<DatabaseThread>& thread_;
 };
 
 // A backlog leaves at most kStatementsPerTick per interval, counted from the moment it was
@@ -287,6 +310,150 @@ TEST_F(DatabaseThreadTest, ProducersAndRequestersOnOtherThreads) {
   for (int p = 0; p < kProducers; ++p) {
     EXPECT_EQ(byProducer[p], Range(p * 1000, p * 1000 + kEach)) << "producer " << p;
   }
+}
+
+// A Unix socket bound but not listening: a connection to it is refused, as where no server
+// runs.
+class DeadSocket {
+ public:
+  explicit DeadSocket(std::string path) : path_(std::move(path)) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    bound_ =
+        fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~DeadSocket() {
+    if (fd_ >= 0) ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  DeadSocket(const DeadSocket&) = delete;
+  DeadSocket& operator=(const DeadSocket&) = delete;
+
+  bool Bound() const { return bound_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+// While the server is out of reach the thread tries to reopen the work connection once per
+// kReopenInterval and reports every failure, and a stop still ends it at once; when the server
+// can be reached again the connection opens by itself and what waited runs.
+TEST_F(DatabaseThreadTest, ReopensTheWorkConnectionUntilTheServerIsBack) {
+  ScratchFolder folder;
+  ASSERT_FALSE(folder.Path().empty());
+  DeadSocket dead(folder.File("dead.sock"));
+  ASSERT_TRUE(dead.Bound());
+  ConnectionParams away = db_.Params();
+  away.Set("HostName", dead.Path());
+  work_.Disconnect();
+  work_.SetParams(away);
+  work_.Want();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(statements_.QueueStatement(Insert(i)));
+
+  std::mutex mutex;
+  std::vector<Clock::time_point> failures;  // guarded by mutex
+  DbStatus last;                            // guarded by mutex
+  const auto count = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return failures.size();
+  };
+  const auto report = [&](const DbStatus& status) {
+    std::lock_guard<std::mutex> lock(mutex);
+    failures.push_back(Clock::now());
+    last = status;
+  };
+  const StopFirst stopFirst(thread_);
+  const auto start = Clock::now();
+  Thread(kStatementInterval, true, report);
+  ASSERT_TRUE(WaitFor([&] { return count() >= 4; }, 15s, 5ms));
+  const auto stopAt = Clock::now();
+  thread_->Stop();
+  EXPECT_LT(Clock::now() - stopAt, 500ms);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_LT(failures[0] - start, kPrompt) << "the first attempt at once";
+    for (size_t k = 1; k < failures.size(); ++k) {
+      const auto gap = failures[k] - failures[k - 1];
+      EXPECT_GE(gap, DatabaseThread::kReopenInterval - 100ms) << "attempt " << k;
+      EXPECT_LT(gap, 3 * DatabaseThread::kReopenInterval) << "attempt " << k;
+    }
+    EXPECT_TRUE(last.ConnectionDown()) << last.Describe();
+  }
+  EXPECT_EQ(statements_.Count(), 3u);
+  EXPECT_TRUE(DrainEvents().empty());
+
+  thread_.reset();  // before the next one installs its wakeups
+  Thread(kStatementInterval, true, report);
+  ASSERT_TRUE(WaitFor([&] { return count() >= 5; }, 5s, 5ms)) << "still away";
+  work_.SetParams(db_.Params());
+  EXPECT_TRUE(WaitFor([&] { return statements_.Count() == 0; }, 5s, 5ms));
+  EXPECT_TRUE(work_.Connected());
+  EXPECT_EQ(Stored(), Range(0, 3));
+  EXPECT_EQ(DrainEvents(),
+            std::vector<std::string>{"=== Соединение с MySQL сервером восстановлено ==="});
+}
+
+// Rows kept in the spool are written back in what the live statements leave of each batch:
+// live and written-back together never more than kStatementsPerTick per interval.
+TEST_F(DatabaseThreadTest, WriteBackSharesThePacingWithLiveStatements) {
+  ScratchFolder folder;
+  SpoolKeeper spool;
+  ASSERT_TRUE(spool.Open(folder.File("spool.db")).ok());
+  constexpr int kMinutes = 60;
+  constexpr int kJournal = 20;
+  constexpr int kLive = 40;
+  for (int m = 0; m < kMinutes; ++m) {
+    const DateTime lastCycle = EncodeDateTime({2011, 7, 5, 10, m, 59, 0});
+    const std::string key = MinuteKey(lastCycle);
+    spool.KeepMinute(lastCycle, key, HistoryUpsertStatement({{"PLS", double(m)}}, key), "");
+  }
+  for (int j = 0; j < kJournal; ++j) {
+    spool.KeepJournal(EncodeDateTime({2011, 7, 5, 10, 3 * j, 30, 0}), 0, "Новое задание",
+                      kServiceSource);
+  }
+  ASSERT_EQ(spool.Waiting().rows, kMinutes + kJournal);
+  DrainEvents();
+  const StopFirst stopFirst(thread_);
+
+  Thread(kStatementInterval, false, nullptr, &spool);
+  const auto start = Clock::now();
+  thread_->Start();
+  std::thread producer([this] {
+    for (int i = 0; i < kLive; ++i) {
+      EXPECT_TRUE(statements_.QueueStatement(Insert(i)));
+      std::this_thread::sleep_for(25ms);
+    }
+  });
+  const std::string writtenSql =
+      "select (select count(*) from seq) + (select count(*) from pu_data) + "
+      "(select count(*) from control_log)";
+  constexpr double kAll = kMinutes + kJournal + kLive;
+  double written = 0;
+  Clock::duration elapsed{};
+  int samples = 0;
+  do {
+    written = DbNumberOr(db_.Value(writtenSql), -1);  // before the time: the bound only grows
+    elapsed = Clock::now() - start;
+    const auto intervals = elapsed / kStatementInterval;
+    if (written > kStatementsPerTick * (intervals + 1.0)) {
+      ADD_FAILURE() << written << " rows after " << (elapsed / 1ms) << " ms";
+      break;  // the producer is joined below
+    }
+    ++samples;
+    std::this_thread::sleep_for(2ms);
+  } while (written < kAll && elapsed < 20s);
+  producer.join();
+  EXPECT_EQ(written, kAll);
+  EXPECT_GT(samples, 10);
+  EXPECT_GE(elapsed, 9 * kStatementInterval) << "ten batches at least";
+  EXPECT_EQ(Stored(), Range(0, kLive));
+  EXPECT_EQ(spool.Waiting().rows, 0);
+  EXPECT_TRUE(DrainEvents().empty());
 }
 
 }  // namespace

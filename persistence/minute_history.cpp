@@ -280,6 +280,13 @@ bool MinuteHistory::Update_PAF_record(SignalSet& set, const ControlState& contro
         previous_.kept = true;
         ended = previous_;
       }
+      // A running minute that missed a statement is written whole by its next one once the
+      // server is there: an update alone finds no row where the insert was missed, and the
+      // row would wait for the minute's end. A statement not taken or given up marks it again.
+      if (opt.serverUp && current_.unwritten) {
+        sql = HistoryUpsertStatement(current_.values, key);
+        current_.unwritten = false;
+      }
     }
     Keep(ended, keeper);
     if (sql.empty()) return true;

@@ -11,7 +11,10 @@
 // cycles, one of its statements refused by a full queue or given up with the connection - is
 // handed whole to the statement sink's keeper (the spool) once it has ended: its row as its
 // last cycle left it, as one statement that inserts it or updates the row already there.
-// Its totals are the counters' rise in that minute, as if the server had never gone.
+// Its totals are the counters' rise in that minute, as if the server had never gone. While
+// the minute runs, its first cycle with the server there queues that whole-row statement in
+// place of the update, so its row is there at once; the minute is then kept only if a
+// statement of it fails again.
 //
 // Threads: Update_PAF_record and KeepUnwrittenMinute on the control thread,
 // SQLConnectionUserAfterConnect on the window thread, a lost statement's report on the
@@ -84,10 +87,11 @@ class MinuteHistory {
   // keeper now (a statement of it given up later still follows it there).
   void KeepUnwrittenMinute(RowKeeper* keeper);
 
-  // Primes the counters from the newest history row before the current minute, or from the
-  // newest kept minute where that is later. Only counters this process has not read yet are
-  // primed: after an outage the counters run on, so no minute is counted twice. A database
-  // error is returned, with the counters as far as they were set.
+  // Primes the counters from the newest history row before the current minute, or from
+  // newestKept, the newest kept minute before the current one, where that is later. Only
+  // counters this process has not read yet are primed: after an outage the counters run on, so
+  // no minute is counted twice. A database error is returned, with the counters as far as they
+  // were set.
   DbStatus SQLConnectionUserAfterConnect(DbConnection& user, DateTime now = Now(),
                                          const KeptMinute* newestKept = nullptr);
 

@@ -142,10 +142,10 @@ SpoolWaiting SpoolKeeper::Waiting() const {
   return w;
 }
 
-std::optional<KeptMinute> SpoolKeeper::NewestMinute() {
+std::optional<KeptMinute> SpoolKeeper::NewestMinute(std::string_view before) {
   SpoolRow row;
   bool found = false;
-  if (!spool_.NewestMinute(row, found).ok() || !found) return std::nullopt;
+  if (!spool_.NewestMinute(before, row, found).ok() || !found) return std::nullopt;
   return KeptMinute{row.minuteKey, row.moment, row.counters};
 }
 

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "persistence/db_connection.h"
 #include "persistence/minute_history.h"
@@ -58,8 +59,9 @@ class SpoolKeeper final : public RowKeeper {
   void SetReplayEnded(std::function<void(int64_t rows)> ended) { replayEnded_ = std::move(ended); }
 
   SpoolWaiting Waiting() const;
-  // The newest kept minute, for the counters' priming at a new start.
-  std::optional<KeptMinute> NewestMinute();
+  // The newest kept minute before the minute `before` (its key), for the counters' priming at
+  // a new start: a restart within a kept minute counts that minute from the one before it.
+  std::optional<KeptMinute> NewestMinute(std::string_view before);
 
   // The minute's lines: rows that could not be kept since the last call (and why), and how
   // many rows wait and since when. Called once a minute.

@@ -16,7 +16,8 @@
 #   KALVIX_BENCH_STARTUP_RUNS       service starts timed (5)
 #   KALVIX_BENCH_MODBUS_MIN_TIME    seconds per Modbus master benchmark (10)
 #   KALVIX_BENCH_SQL_STATEMENTS     statements per kind for the mariadb client (5000)
-#   KALVIX_BENCH_ONLY               a subset of: footprint latency cycles startup modbus sql
+#   KALVIX_BENCH_SPOOL_MINUTES      minute rows in the spool written back (1440: a day)
+#   KALVIX_BENCH_ONLY               a subset of: footprint latency cycles startup modbus sql spool
 #
 # The service runs as a renamed copy of kalvixd (kalvixd-bench), because kalvixd refuses to
 # start while another process of that name runs: a test suite or demo elsewhere on the
@@ -33,7 +34,8 @@ FOOTPRINT_SECONDS="${KALVIX_BENCH_FOOTPRINT_SECONDS:-600}"
 STARTUP_RUNS="${KALVIX_BENCH_STARTUP_RUNS:-5}"
 MODBUS_MIN_TIME="${KALVIX_BENCH_MODBUS_MIN_TIME:-10}"
 SQL_STATEMENTS="${KALVIX_BENCH_SQL_STATEMENTS:-5000}"
-ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup modbus sql}"
+SPOOL_MINUTES="${KALVIX_BENCH_SPOOL_MINUTES:-1440}"
+ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup modbus sql spool}"
 # The 90-signal plant: the 27 of the default plant and this many more on the V120.
 EXTRA_SIGNALS=63
 # Seconds after the service's start before its CPU time is counted (start-up excluded).
@@ -46,6 +48,7 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 targets=(kalvixd kalvix-plantsim bench_cycle_timing bench_device_latency bench_startup)
 wants modbus && targets+=(bench_modbus_master)
 wants sql && targets+=(bench_sql_throughput)
+wants spool && targets+=(bench_spool_replay)
 # The window program, when the tree has it already.
 # (grep -c, not -q: under pipefail a grep that stops reading early fails the pipeline.)
 if [ "$(cmake --build "$BUILD" --target help | grep -c '^kalvixsrv:')" -gt 0 ]; then
@@ -280,6 +283,18 @@ if wants sql; then
   bash bench/sql_throughput.sh "$BUILD" "$SQL_STATEMENTS" >"$RESULTS/sql.txt" 2>&1 || true
   grep -E '^(####|==|  *(journal|state) |BM_)' "$RESULTS/sql.txt" | sed 's/^/  /' |
     tee -a "$RESULTS/summary.txt"
+fi
+
+if wants spool; then
+  note
+  note "== spool: write-back of $SPOOL_MINUTES minute rows of a 90-signal plant, cost in the cycle"
+  bash scripts/mariadb.sh start "$RUN/spool/db" >/dev/null
+  DBS+=("$RUN/spool/db")
+  # shellcheck disable=SC1091
+  spool_socket="$(. "$RUN/spool/db/env" && echo "$KALVIX_DB_SOCKET")"
+  "$BIN/bench_spool_replay" --socket "$spool_socket" --folder "$RUN/spool/files" \
+    --minutes "$SPOOL_MINUTES" >"$RESULTS/spool.txt" 2>&1 || true
+  sed 's/^/  /' "$RESULTS/spool.txt" | tee -a "$RESULTS/summary.txt"
 fi
 
 note

@@ -13,6 +13,7 @@
 #include "journal/event_log.h"
 #include "persistence/sql_literal.h"
 #include "testing/file_text.h"
+#include "testing/wait_for.h"
 
 namespace kalvix {
 namespace {
@@ -135,6 +136,25 @@ DbValue ScratchDatabase::Value(std::string_view sql) {
   const DbResult result = Rows(sql);
   if (result.rows.empty() || result.rows.front().empty()) return std::monostate{};
   return result.rows.front().front();
+}
+
+void RunWhileLocked(ScratchDatabase& db, std::string_view lockTables, unsigned long waiter,
+                    const std::function<void()>& call, const std::function<void()>& meanwhile) {
+  DbConnection holder;
+  holder.SetParams(db.Params());
+  DbStatus locked = holder.Connect();
+  if (locked.ok()) locked = holder.Execute("lock tables " + std::string(lockTables));
+  ASSERT_TRUE(locked.ok()) << locked.Describe();
+  std::thread caller(call);
+  const std::string waiting =
+      "select count(*) from information_schema.processlist where id=" + std::to_string(waiter) +
+      " and state like 'Waiting for table%'";
+  const bool waits = WaitFor([&] { return db.Value(waiting) == DbValue{int64_t{1}}; },
+                             std::chrono::seconds(10), std::chrono::milliseconds(1));
+  EXPECT_TRUE(waits) << "session " << waiter << " never waited for " << lockTables;
+  if (waits) meanwhile();
+  holder.Disconnect();  // ends the lock
+  caller.join();
 }
 
 void DbTest::SetUp() {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -86,6 +87,15 @@ class PrivateServer {
  private:
   std::string dir_;
 };
+
+// The server holding up a statement and then ending its session, or letting it go on: runs
+// `call` on a thread of its own while a session of the test holds `lockTables` (as LOCK TABLES
+// names them: "pu_data write"); once the session `waiter` waits for that lock, runs
+// `meanwhile` here ("kill connection <waiter>" loses the waiting statement's connection),
+// then releases the lock and joins the thread. A gtest failure when the session never comes to
+// wait.
+void RunWhileLocked(ScratchDatabase& db, std::string_view lockTables, unsigned long waiter,
+                    const std::function<void()>& call, const std::function<void()>& meanwhile);
 
 // A fixture with a scratch database and a work connection to it.
 class DbTest : public ::testing::Test {
