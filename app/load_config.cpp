@@ -21,9 +21,13 @@ void Pause(const LoadConfigTiming& timing, std::chrono::milliseconds length) {
 }  // namespace
 
 void SQLConnectionUserAfterConnect(ServiceState& s) {
-  const std::optional<KeptMinute> kept = s.db.spool.NewestMinute();
+  const DateTime now = Now();
+  // The current minute is this run's to write, kept or not: its counters start from the
+  // minute before it, also when the former run kept the current one (stopped within it).
+  const std::optional<KeptMinute> kept =
+      s.db.spool.NewestMinute(MinuteKey(now, s.history.MinuteSeconds()));
   const DbStatus status =
-      s.history.SQLConnectionUserAfterConnect(s.db.user, Now(), kept ? &*kept : nullptr);
+      s.history.SQLConnectionUserAfterConnect(s.db.user, now, kept ? &*kept : nullptr);
   if (!status.ok()) {
     PostEvent("*** Счетчики минутной истории не восстановлены: " + status.Describe() + " ***");
   }

@@ -475,14 +475,16 @@ SpoolStatus Spool::OldestMoment(std::optional<DateTime>& moment) {
   }
 }
 
-SpoolStatus Spool::NewestMinute(SpoolRow& row, bool& found) {
+SpoolStatus Spool::NewestMinute(SpoolRow& row, bool& found, std::string_view before) {
   std::lock_guard<std::mutex> lock(mutex_);
   found = false;
   if (db_ == nullptr) return NotOpen();
   try {
     Statement select(db_,
                      "SELECT id, revision, moment, minute_key, statement, counters FROM spool_row"
-                     " WHERE kind = 1 ORDER BY minute_key DESC LIMIT 1");
+                     " WHERE kind = 1 AND (?1 = '' OR minute_key < ?1)"
+                     " ORDER BY minute_key DESC LIMIT 1");
+    select.Text(1, std::string(before));  // never a null pointer: that would bind NULL
     const int rc = select.Step();
     if (rc == SQLITE_DONE) return SpoolStatus::Ok();
     if (rc != SQLITE_ROW) return Fail(rc);

@@ -109,8 +109,9 @@ class Spool {
   // Removes the row if it still has this revision; removed says whether it did.
   SpoolStatus Remove(int64_t id, int64_t revision, bool* removed = nullptr);
   SpoolStatus Count(int64_t& count);
-  // The minute row with the latest minute key; found false when there is none.
-  SpoolStatus NewestMinute(SpoolRow& row, bool& found);
+  // The minute row with the latest minute key, or the latest before `before` when that is
+  // given; found false when there is none.
+  SpoolStatus NewestMinute(SpoolRow& row, bool& found, std::string_view before = {});
   // The moment of the oldest row; empty when the spool is empty.
   SpoolStatus OldestMoment(std::optional<DateTime>& moment);
 

@@ -58,8 +58,9 @@ class SpoolKeeper final : public RowKeeper {
   void SetReplayEnded(std::function<void(int64_t rows)> ended) { replayEnded_ = std::move(ended); }
 
   SpoolWaiting Waiting() const;
-  // The newest kept minute, for the counters' priming at a new start.
-  std::optional<KeptMinute> NewestMinute();
+  // The newest kept minute before the minute key `before` (any, when empty), for the
+  // counters' priming at a new start.
+  std::optional<KeptMinute> NewestMinute(std::string_view before = {});
 
   // The minute's lines: rows that could not be kept since the last call (and why), and how
   // many rows wait and since when. Called once a minute.
@@ -76,6 +77,8 @@ class SpoolKeeper final : public RowKeeper {
   std::atomic<double> oldest_{0};  // 0: none
   std::function<void(int64_t)> replayEnded_;  // set before the database thread runs
   int64_t replayed_ = 0;                      // database thread only: rows of this write-back
+  // Database thread only: the row the server has taken whose removal from the spool failed.
+  std::optional<SpoolRow> unremoved_;
 
   mutable std::mutex mutex_;
   std::string path_;       // guarded by mutex_
