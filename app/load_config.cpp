@@ -22,6 +22,8 @@ void Pause(const LoadConfigTiming& timing, std::chrono::milliseconds length) {
 
 void SQLConnectionUserAfterConnect(ServiceState& s) {
   const DateTime now = Now();
+  // The current minute is this run's to write, kept or not: its counters start from the
+  // minute before it, also when the former run kept the current one (stopped within it).
   const std::optional<KeptMinute> kept =
       s.db.spool.NewestMinute(MinuteKey(now, s.history.MinuteSeconds()));
   const DbStatus status =

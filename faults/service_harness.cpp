@@ -110,6 +110,12 @@ void ServiceHarness::StartService(long fileSizeLimit) {
   std::string option = "--config";
   std::string config = ini_.string();
   char* argv[] = {program.data(), option.data(), config.data(), nullptr};
+  // Built before the fork: the child may not allocate.
+  std::vector<std::string> env(serviceEnv_);
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_ = ::fork();
   ASSERT_GE(pid_, 0);
   if (pid_ == 0) {
@@ -118,7 +124,7 @@ void ServiceHarness::StartService(long fileSizeLimit) {
       const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ::execv(program.c_str(), argv);
+    ::execve(program.c_str(), argv, envp.data());
     ::_exit(127);
   }
 }
@@ -129,6 +135,13 @@ bool ServiceHarness::ServiceAlive() {
   if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
   pid_ = -1;
   return false;
+}
+
+void ServiceHarness::KillService() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 std::optional<int> ServiceHarness::StopService(std::chrono::milliseconds bound) {

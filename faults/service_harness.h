@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "persistence/db_connection.h"
 #include "testing/file_text.h"
@@ -54,10 +55,12 @@ class ServiceHarness : public ::testing::Test {
   // Points the line's link at `plant`'s pseudo-terminal.
   void PointLine(plantsim::Line line, plantsim::PlantSimulator& plant);
 
-  // Starts the suite's copy of kalvixd --config <ini>; fileSizeLimit > 0 sets RLIMIT_FSIZE
-  // for it.
+  // Starts the suite's copy of kalvixd --config <ini>, with serviceEnv_ added to its
+  // environment; fileSizeLimit > 0 sets RLIMIT_FSIZE for it.
   void StartService(long fileSizeLimit = 0);
   bool ServiceAlive();
+  // SIGKILL, as a crash or a power cut ends it: nothing of its own shutdown runs.
+  void KillService();
   // SIGTERM, then waits up to `bound`; the exit status, or nothing when it did not end (it
   // is then killed).
   std::optional<int> StopService(std::chrono::milliseconds bound = 20s);
@@ -85,6 +88,7 @@ class ServiceHarness : public ::testing::Test {
   fs::path ini_;
   DbConnection db_;
   pid_t pid_ = -1;
+  std::vector<std::string> serviceEnv_;  // "NAME=value" for the service's environment
 };
 
 }  // namespace kalvix::faults

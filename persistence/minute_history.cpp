@@ -319,14 +319,14 @@ DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTi
   DbStatus status = user.QueryValue("select max(RecMoment) as rez from pu_data", "rez", rez);
   double moment = 0;
   if (status.ok() && DbToNumber(rez, moment)) {
-    counters_.previousMinuteKey = MinuteKey(moment);
+    counters_.previousMinuteKey = MinuteKey(moment, minuteSeconds_);
     if (counters_.previousMinuteKey == currentKey) {
       // The newest row is the current minute's: the counters start from the one before.
       status = user.QueryValue(
           "select max(RecMoment) as rez from pu_data where RecMoment<'" + currentKey + "'", "rez",
           rez);
       if (status.ok() && !DbToNumber(rez, moment)) moment = 0;
-      counters_.previousMinuteKey = moment != 0 ? MinuteKey(moment) : std::string();
+      counters_.previousMinuteKey = moment != 0 ? MinuteKey(moment, minuteSeconds_) : std::string();
     }
   }
   if (status.ok() && !counters_.previousMinuteKey.empty()) {

@@ -170,6 +170,31 @@ TEST_F(MinuteHistoryTest, AfterConnectPrimesFromTheMinuteBeforeTheCurrentOne) {
   EXPECT_NEAR(Total("G_1T2"), 0.5, 1e-9);
 }
 
+// A shorter "minute" keys its rows on its own seconds; the priming must find those rows.
+TEST_F(MinuteHistoryTest, AfterConnectPrimesFromShortMinutes) {
+  history_ = std::make_unique<MinuteHistory>(10);
+  db_.Exec(
+      "insert into pu_data (RecMoment, G2, G23, G41) values ('2011-07-05 14:03:00', 1, 2, 3), "
+      "('2011-07-05 14:03:10', 10, 20, 30), ('2011-07-05 14:03:20', 100, 200, 300)");
+  ASSERT_TRUE(work_.Connect().ok());
+  struct Case {
+    DateTime now;
+    const char* previous;
+    double g2;
+  } cases[] = {
+      {At(14, 3, 25), "2011-07-05 14:03:10", 10},  // the newest row is the current minute's
+      {At(14, 3, 31), "2011-07-05 14:03:20", 100},
+  };
+  for (const Case& c : cases) {
+    history_ = std::make_unique<MinuteHistory>(10);
+    ASSERT_TRUE(history_->SQLConnectionUserAfterConnect(work_, c.now).ok());
+    const MinuteHistory::Counters counters = history_->CurrentCounters();
+    EXPECT_EQ(counters.previousMinuteKey, c.previous);
+    EXPECT_EQ(counters.start[0], c.g2) << c.previous;
+    EXPECT_TRUE(counters.known[0]) << c.previous;
+  }
+}
+
 TEST_F(MinuteHistoryTest, AfterConnectReportsAHistoryWithoutCounters) {
   db_.Exec("alter table pu_data drop column G2");
   db_.Exec("insert into pu_data (RecMoment) values ('2011-07-05 14:02:00')");

@@ -482,8 +482,9 @@ SpoolStatus Spool::NewestMinute(std::string_view before, SpoolRow& row, bool& fo
   try {
     Statement select(db_,
                      "SELECT id, revision, moment, minute_key, statement, counters FROM spool_row"
-                     " WHERE kind = 1 AND minute_key < ? ORDER BY minute_key DESC LIMIT 1");
-    select.Text(1, before);
+                     " WHERE kind = 1 AND (?1 = '' OR minute_key < ?1)"
+                     " ORDER BY minute_key DESC LIMIT 1");
+    select.Text(1, std::string(before));  // never a null pointer: that would bind NULL
     const int rc = select.Step();
     if (rc == SQLITE_DONE) return SpoolStatus::Ok();
     if (rc != SQLITE_ROW) return Fail(rc);

@@ -109,8 +109,8 @@ class Spool {
   // Removes the row if it still has this revision; removed says whether it did.
   SpoolStatus Remove(int64_t id, int64_t revision, bool* removed = nullptr);
   SpoolStatus Count(int64_t& count);
-  // The minute row with the latest minute key before `before` (a minute key); found false when
-  // there is none.
+  // The minute row with the latest minute key before `before` (a minute key; empty: any);
+  // found false when there is none.
   SpoolStatus NewestMinute(std::string_view before, SpoolRow& row, bool& found);
   // The moment of the oldest row; empty when the spool is empty.
   SpoolStatus OldestMoment(std::optional<DateTime>& moment);

@@ -27,6 +27,13 @@ DbStatus JournalRowPresent(DbConnection& work, const SpoolRow& row, bool& presen
   return status;
 }
 
+// The same row as the spool gave it before: a new spool file numbers its rows anew.
+bool SameRow(const SpoolRow& a, const SpoolRow& b) {
+  return a.id == b.id && a.revision == b.revision && a.kind == b.kind && a.moment == b.moment &&
+         a.statement == b.statement && a.npp == b.npp && a.message == b.message &&
+         a.source == b.source;
+}
+
 }  // namespace
 
 SpoolStatus SpoolKeeper::Open(const std::string& path) {
@@ -104,27 +111,34 @@ int SpoolKeeper::Replay(DbConnection& work, int budget) {
   if (!spool_.Oldest(static_cast<size_t>(budget), rows).ok()) return 0;
   int done = 0;
   for (const SpoolRow& row : rows) {
-    DbStatus status;
-    std::string sql = row.statement;
-    if (row.kind == SpoolRowKind::kJournal) {
-      bool present = false;
-      status = JournalRowPresent(work, row, present);
-      sql = JournalStatement(row.moment, row.npp, row.message, row.source);
-      if (status.ok() && !present) status = work.Execute(sql);
-    } else {
-      status = work.Execute(sql);
+    if (!unremoved_ || !SameRow(*unremoved_, row)) {
+      DbStatus status;
+      std::string sql = row.statement;
+      if (row.kind == SpoolRowKind::kJournal) {
+        bool present = false;
+        status = JournalRowPresent(work, row, present);
+        sql = JournalStatement(row.moment, row.npp, row.message, row.source);
+        if (status.ok() && !present) status = work.Execute(sql);
+      } else {
+        status = work.Execute(sql);
+      }
+      if (status.ConnectionDown()) break;  // stays for the next session
+      if (!status.ok()) {
+        PostEvent("*** SQL error: " + SqlText(sql));
+        PostEvent("    MySQL: " + status.Describe());
+        PostEvent("*** Строка буфера записей от " + Moment(row.moment) +
+                  " отвергнута сервером и удалена ***");
+      } else {
+        ++replayed_;
+      }
+      unremoved_ = row;
     }
-    if (status.ConnectionDown()) break;  // stays for the next session
-    if (!status.ok()) {
-      PostEvent("*** SQL error: " + SqlText(sql));
-      PostEvent("    MySQL: " + status.Describe());
-      PostEvent("*** Строка буфера записей от " + Moment(row.moment) +
-                " отвергнута сервером и удалена ***");
-    }
-    // A minute rewritten meanwhile keeps its newer values for the next round.
+    // A minute rewritten meanwhile keeps its newer values for the next round. A removal that
+    // fails (a full disk fails a delete too) is tried again without writing the row again:
+    // the minute may have been written since by a new start within it.
     if (!spool_.Remove(row.id, row.revision).ok()) break;
+    unremoved_.reset();
     ++done;
-    if (status.ok()) ++replayed_;
   }
   Refresh();
   if (waiting_.load() == 0 && replayed_ > 0) {

@@ -61,7 +61,7 @@ class SpoolKeeper final : public RowKeeper {
   SpoolWaiting Waiting() const;
   // The newest kept minute before the minute `before` (its key), for the counters' priming at
   // a new start: a restart within a kept minute counts that minute from the one before it.
-  std::optional<KeptMinute> NewestMinute(std::string_view before);
+  std::optional<KeptMinute> NewestMinute(std::string_view before = {});
 
   // The minute's lines: rows that could not be kept since the last call (and why), and how
   // many rows wait and since when. Called once a minute.
@@ -78,6 +78,8 @@ class SpoolKeeper final : public RowKeeper {
   std::atomic<double> oldest_{0};  // 0: none
   std::function<void(int64_t)> replayEnded_;  // set before the database thread runs
   int64_t replayed_ = 0;                      // database thread only: rows of this write-back
+  // Database thread only: the row the server has taken whose removal from the spool failed.
+  std::optional<SpoolRow> unremoved_;
 
   mutable std::mutex mutex_;
   std::string path_;       // guarded by mutex_

@@ -120,6 +120,37 @@ TEST_F(SpoolTest, OneRowPerMinuteTheLatest) {
   EXPECT_EQ(All(spool).size(), 1u);
 }
 
+// The priming at a new start asks for the newest kept minute before the current one: a
+// former run stopped within the current minute kept that minute too.
+TEST_F(SpoolTest, NewestMinuteBeforeAKey) {
+  Spool spool;
+  ASSERT_TRUE(spool.Open(path_).ok());
+  SpoolRow row;
+  bool found = true;
+  ASSERT_TRUE(spool.NewestMinute("", row, found).ok());
+  EXPECT_FALSE(found) << "an empty spool";
+  ASSERT_TRUE(spool.PutMinute(Seconds(59), "2011-07-05 14:03:00", "m3", 30, "G2=3").status.ok());
+  ASSERT_TRUE(spool.PutMinute(Seconds(119), "2011-07-05 14:04:00", "m4", 30, "G2=4").status.ok());
+  ASSERT_TRUE(spool.PutJournal(Seconds(200), 1, "j", "").status.ok());
+  struct Case {
+    const char* before;
+    const char* found;  // nullptr: none
+  } cases[] = {
+      {"", "2011-07-05 14:04:00"},
+      {"2011-07-05 14:05:00", "2011-07-05 14:04:00"},
+      {"2011-07-05 14:04:00", "2011-07-05 14:03:00"},
+      {"2011-07-05 14:03:00", nullptr},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(spool.NewestMinute(c.before, row, found).ok()) << c.before;
+    EXPECT_EQ(found, c.found != nullptr) << c.before;
+    if (found && c.found != nullptr) {
+      EXPECT_EQ(row.minuteKey, c.found) << c.before;
+      EXPECT_EQ(row.counters, row.minuteKey.ends_with("03:00") ? "G2=3" : "G2=4");
+    }
+  }
+}
+
 TEST_F(SpoolTest, RowsSurviveCloseAndAKilledWriter) {
   {
     Spool spool;
