@@ -342,11 +342,8 @@ TEST_F(ControlLoopTest, FailedReopeningsAreCountedAndAcquisitionGoesOn) {
   };
   const std::string cannot = "Не могу подключиться к MySQL серверу.";
   const Case cases[] = {
-      {0, {cannot}},
-      {299, {cannot}},
-      {300, {cannot, "MySQL сервер недоступен."}},
-      {301, {}},
-      {5000, {}},
+      {0, {cannot}}, {299, {cannot}}, {300, {cannot, "MySQL сервер недоступен."}},
+      {301, {}},     {5000, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failuresBefore);
@@ -388,18 +385,31 @@ class KeepingSink : public RecordingSink {
 class ControlLoopOutageTest : public ControlLoopTest {
  protected:
   KeepingSink keeping_;
-  const Acquisition outage_{control_,  signals_,  setpoints_, constants_, pollerCounters_,
-                            modbus_,   vision_,   workers_,   user_,      work_,
-                            keeping_,  selects_,  journal_,   stateRecord_, history_,
-                            {},        [this] { return settings_; }};
+  const Acquisition outage_{control_,
+                            signals_,
+                            setpoints_,
+                            constants_,
+                            pollerCounters_,
+                            modbus_,
+                            vision_,
+                            workers_,
+                            user_,
+                            work_,
+                            keeping_,
+                            selects_,
+                            journal_,
+                            stateRecord_,
+                            history_,
+                            {},
+                            [this] { return settings_; }};
 };
 
 // While the server is away the cycles go on: no state row and no task SELECT, the history's
 // minute kept whole once it ends, with the totals of an uninterrupted run; once the server is
 // back the state row returns.
 TEST_F(ControlLoopOutageTest, CyclesRunWhileTheServerIsAway) {
-  signals_.Replace({Input("PLS"), Input("G2", "V120"), Input("G_1T2"),
-                    WithDirection(Input("_PLSZ"), "WRITE")});
+  signals_.Replace(
+      {Input("PLS"), Input("G2", "V120"), Input("G_1T2"), WithDirection(Input("_PLSZ"), "WRITE")});
   signals_.ResetAverages(1);
   ControlLoop loop(outage_, [this] { return now_; });
   loop.Launch();
@@ -423,10 +433,11 @@ TEST_F(ControlLoopOutageTest, CyclesRunWhileTheServerIsAway) {
   EXPECT_EQ(control_.CycleCounter.load(), 4);
   EXPECT_EQ(control_.ErrorCounter.load(), 0);
   ASSERT_EQ(keeping_.keeper.minutes.size(), 1u) << "05:06 was written before the loss";
-  EXPECT_EQ(keeping_.keeper.minutes[0],
-            "2026-03-04 05:07:00 INSERT into pu_data (RecMoment , `PLS`, `G2`, `G_1T2`, `_PLSZ`) "
-            "VALUES( '2026-03-04 05:07:00' , 0, 160, 6, 0) ON DUPLICATE KEY UPDATE `PLS`=VALUES(`PLS`), "
-            "`G2`=VALUES(`G2`), `G_1T2`=VALUES(`G_1T2`)")
+  EXPECT_EQ(
+      keeping_.keeper.minutes[0],
+      "2026-03-04 05:07:00 INSERT into pu_data (RecMoment , `PLS`, `G2`, `G_1T2`, `_PLSZ`) "
+      "VALUES( '2026-03-04 05:07:00' , 0, 160, 6, 0) ON DUPLICATE KEY UPDATE `PLS`=VALUES(`PLS`), "
+      "`G2`=VALUES(`G2`), `G_1T2`=VALUES(`G_1T2`)")
       << "G2 rose from 100 to 160 in 05:07: 6.0 as an uninterrupted run writes it";
 
   work_.SetParams(db_.Params());

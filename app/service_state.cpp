@@ -23,25 +23,39 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
     : paths(std::move(workingPaths)),
       ProgramStartTime(Now()),
       log(paths.logDir),
-      db(&control.StopRequest, ProgramStartTime,
-         [this] {
-           const Settings settings = SettingsSnapshot();
-           return RetentionPolicy{settings.AutoCleanFlag, settings.DatabaseSize};
-         },
-         [this](const DbStatus&) { CountReconnectFailure(control); }),
+      db(
+          &control.StopRequest, ProgramStartTime,
+          [this] {
+            const Settings settings = SettingsSnapshot();
+            return RetentionPolicy{settings.AutoCleanFlag, settings.DatabaseSize};
+          },
+          [this](const DbStatus&) { CountReconnectFailure(control); }),
       history(HistoryMinuteSeconds()),
       ModbusLink(paths.workDir),
-      acquisition{control,      signals,   setpoints,     constants,  pollerCounters,
-                  ModbusLink,   VisionLink, workers,      db.user,    db.work,
-                  db.statements, db.selects, db.journal,  stateRecord, history,
-                  paths.workDir, [this] { return SettingsSnapshot(); }} {
+      acquisition{control,
+                  signals,
+                  setpoints,
+                  constants,
+                  pollerCounters,
+                  ModbusLink,
+                  VisionLink,
+                  workers,
+                  db.user,
+                  db.work,
+                  db.statements,
+                  db.selects,
+                  db.journal,
+                  stateRecord,
+                  history,
+                  paths.workDir,
+                  [this] { return SettingsSnapshot(); }} {
   log.EnsureLogDir();
   setpoints.LastTaskTime = ProgramStartTime;
   // After every session the user connection opens, at start or after a lost one.
   db.user.SetAfterConnect([this] { SQLConnectionUserAfterConnect(*this); });
   db.spool.SetReplayEnded([this](int64_t rows) {
-    const std::string text =
-        "=== " + std::to_string(rows) + " строк истории дописано после восстановления связи с MySQL ===";
+    const std::string text = "=== " + std::to_string(rows) +
+                             " строк из буфера дописано после восстановления связи с MySQL ===";
     PostEvent(text);
     AddJournalRecord(*this, text, kServiceSource);
   });

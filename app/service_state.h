@@ -60,7 +60,7 @@ struct DatabaseState {
   SqlSelectQueue selects;
   RetentionCheck retention;  // the database thread's
   JournalNumbering journal;
-  SpoolKeeper spool;  // rows kept while the server is away; see UseSpool
+  SpoolKeeper spool;                 // rows kept while the server is away; see UseSpool
   std::atomic<bool> closing{false};  // the program is ending: the database thread stops
   // Last, so it is stopped and joined before anything it serves goes.
   DatabaseThread thread;

@@ -99,7 +99,8 @@ TEST_P(SchemaFaultTest, ReportedWithoutCrashOrHang) {
   for (size_t start = 0; start < statements.size();) {
     size_t end = statements.find(';', start);
     if (end == std::string::npos) end = statements.size();
-    ASSERT_TRUE(Sql(statements.substr(start, end - start))) << statements.substr(start, end - start);
+    ASSERT_TRUE(Sql(statements.substr(start, end - start)))
+        << statements.substr(start, end - start);
     start = end + 1;
   }
   std::string extra = fault.loginExtra;
@@ -111,10 +112,14 @@ TEST_P(SchemaFaultTest, ReportedWithoutCrashOrHang) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   EXPECT_TRUE(WaitForLog(fault.reported, 30s)) << Log();
   if (fault.progress != nullptr) {
-    EXPECT_TRUE(WaitFor([&] { auto r = Rows(fault.progress);
-                              return r && !r->rows.empty() && DbNumberOr(r->rows[0][0], 0) > 0; },
-                        20s))
-        << fault.progress << "\n" << Log();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          auto r = Rows(fault.progress);
+          return r && !r->rows.empty() && DbNumberOr(r->rows[0][0], 0) > 0;
+        },
+        20s))
+        << fault.progress << "\n"
+        << Log();
   }
   std::this_thread::sleep_for(2s);
   ExpectCleanEnd();

@@ -33,7 +33,7 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr const char* kConnectFailed = "Не могу подключиться к MySQL серверу.";
 constexpr const char* kServerUnavailable = "MySQL сервер недоступен.";
 constexpr const char* kWrittenBack =
-    " строк истории дописано после восстановления связи с MySQL ===";
+    " строк из буфера дописано после восстановления связи с MySQL ===";
 constexpr const char* kStopped = "<<< Поток управления остановлен. >>>";
 constexpr const char* kShutdown = "...Завершение работы перед выгрузкой Windows...";
 

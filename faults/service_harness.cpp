@@ -188,7 +188,12 @@ std::optional<double> ServiceHarness::StateValue(const std::string& column) {
 }
 
 bool ServiceHarness::WaitForCycleAfter(double after, std::chrono::milliseconds limit) {
-  return WaitFor([&] { auto m = StateMoment(); return m && *m > after; }, limit);
+  return WaitFor(
+      [&] {
+        auto m = StateMoment();
+        return m && *m > after;
+      },
+      limit);
 }
 
 bool ServiceHarness::WaitForCycles(std::chrono::milliseconds limit) {
@@ -203,7 +208,8 @@ int ServiceHarness::MissingHistoryMinutes() {
     double t = 0;
     if (DbToNumber(row[0], t)) minutes.insert(std::lround(t * 1440.0));
   }
-  return static_cast<int>(*minutes.rbegin() - *minutes.begin() + 1 - static_cast<long>(minutes.size()));
+  return static_cast<int>(*minutes.rbegin() - *minutes.begin() + 1 -
+                          static_cast<long>(minutes.size()));
 }
 
 }  // namespace kalvix::faults

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <system_error>
 #include <string_view>
+#include <system_error>
 
 #include "journal/event_log.h"
 #include "persistence/sql_literal.h"
@@ -80,15 +80,16 @@ std::string HistoryUpsertStatement(const std::vector<HistoryValue>& row, const s
     names += ", " + column;
     values += ", " + SqlFloat(v.value);
     if (IsOutput(v.name)) continue;
-    updates += (updates.empty() ? " ON DUPLICATE KEY UPDATE " : ", ") + column + "=VALUES(" +
-               column + ")";
+    updates +=
+        (updates.empty() ? " ON DUPLICATE KEY UPDATE " : ", ") + column + "=VALUES(" + column + ")";
   }
   // A row of set-points alone: updating RecMoment to itself makes the statement complete.
   if (updates.empty()) updates = " ON DUPLICATE KEY UPDATE RecMoment=RecMoment";
   return names + ") " + values + ")" + updates;
 }
 
-MinuteHistory::MinuteHistory(int minuteSeconds) : minuteSeconds_(ValidMinuteSeconds(minuteSeconds)) {}
+MinuteHistory::MinuteHistory(int minuteSeconds)
+    : minuteSeconds_(ValidMinuteSeconds(minuteSeconds)) {}
 
 std::string HistoryInsertStatement(const SignalSet& set, const std::string& key) {
   std::string names = "INSERT into pu_data (RecMoment ";
@@ -149,9 +150,8 @@ void MinuteHistory::ComputeTotals(SignalSet& set, double maxDg) {
 bool MinuteHistory::OldModeTotals(SignalSet& set, const std::string& key, SelectSource& selects) {
   for (const CounterPair& pair : kCounters) {
     DbValue moment;
-    if (!selects.SelectValue("select max(RecMoment) as Rez from pu_data where RecMoment < '" +
-                                 key + "'",
-                             moment)) {
+    if (!selects.SelectValue(
+            "select max(RecMoment) as Rez from pu_data where RecMoment < '" + key + "'", moment)) {
       return false;
     }
     const double now = set.AveragedValues.Slot(set.SignalIndex(pair.counter));
@@ -331,15 +331,15 @@ DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTi
   }
   if (status.ok() && !counters_.previousMinuteKey.empty()) {
     DbResult result;
-    status = user.Query("select G2, G23, G41 from pu_data where RecMoment='" +
-                            counters_.previousMinuteKey + "'",
-                        result);
+    status = user.Query(
+        "select G2, G23, G41 from pu_data where RecMoment='" + counters_.previousMinuteKey + "'",
+        result);
     if (status.ok() && !result.rows.empty()) {
       for (size_t c = 0; c < kCounters.size(); ++c) {
         const int index = result.ColumnIndex(kCounters[c].counter);
         if (index >= 0) {
-          counters_.known[c] = DbToNumber(result.rows[0][static_cast<size_t>(index)],
-                                          counters_.start[c]);
+          counters_.known[c] =
+              DbToNumber(result.rows[0][static_cast<size_t>(index)], counters_.start[c]);
         }
       }
     }
@@ -351,8 +351,8 @@ DbStatus MinuteHistory::SQLConnectionUserAfterConnect(DbConnection& user, DateTi
     counters_.previousMinuteKey = newestKept->key;
     for (size_t c = 0; c < kCounters.size(); ++c) {
       counters_.start[c] = 0;
-      counters_.known[c] = CounterFromText(newestKept->counters, kCounters[c].counter,
-                                           counters_.start[c]);
+      counters_.known[c] =
+          CounterFromText(newestKept->counters, kCounters[c].counter, counters_.start[c]);
       if (!counters_.known[c]) counters_.start[c] = 0;
     }
     moment = newestKept->moment;

@@ -1,5 +1,3 @@
-#include "persistence/minute_history.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +5,7 @@
 #include <memory>
 
 #include "persistence/database_thread.h"
+#include "persistence/minute_history.h"
 #include "persistence/spool_keeper.h"
 #include "testing/history_test_support.h"
 #include "testing/scratch_folder.h"
@@ -126,7 +125,8 @@ TEST_F(MinuteHistoryTest, OneRowPerMinuteOnTheServer) {
 }
 
 TEST_F(MinuteHistoryTest, OldModeReadsThePreviousMinuteBack) {
-  db_.Exec("insert into pu_data (RecMoment, G2, G23, G41) values ('2011-07-05 14:02:00', 1000, 5, 7)");
+  db_.Exec(
+      "insert into pu_data (RecMoment, G2, G23, G41) values ('2011-07-05 14:02:00', 1000, 5, 7)");
   options_.old_update_mode = true;
   SelectServerThread window(selects_, work_);
   Cycle(At(14, 3, 5), 1012);
@@ -144,8 +144,8 @@ TEST_F(MinuteHistoryTest, OldModeFailedSelectWritesNothing) {
   options_.old_update_mode = true;
   db_.Exec("drop table pu_data");
   SelectServerThread window(selects_, work_);
-  EXPECT_FALSE(history_->Update_PAF_record(set_, control_, options_, selects_, statements_,
-                                          At(14, 3, 0)));
+  EXPECT_FALSE(
+      history_->Update_PAF_record(set_, control_, options_, selects_, statements_, At(14, 3, 0)));
   EXPECT_EQ(statements_.Count(), 0u);
 }
 

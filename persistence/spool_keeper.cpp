@@ -16,12 +16,12 @@ std::string Moment(DateTime moment) { return FormatDateTime("dd.mm.yyyy hh:nn:ss
 // removal from the spool.
 DbStatus JournalRowPresent(DbConnection& work, const SpoolRow& row, bool& present) {
   DbValue count;
-  const DbStatus status = work.QueryValue(
-      "select count(*) as Rez from control_log where RecMoment='" +
-          FormatDateTime("yyyy-mm-dd hh:nn:ss", row.moment) +
-          "' and NPP=" + SqlFloat(static_cast<double>(row.npp)) +
-          " and MessageText=" + SqlText(row.message),
-      "Rez", count);
+  const DbStatus status =
+      work.QueryValue("select count(*) as Rez from control_log where RecMoment='" +
+                          FormatDateTime("yyyy-mm-dd hh:nn:ss", row.moment) +
+                          "' and NPP=" + SqlFloat(static_cast<double>(row.npp)) +
+                          " and MessageText=" + SqlText(row.message),
+                      "Rez", count);
   double n = 0;
   present = status.ok() && DbToNumber(count, n) && n > 0;
   return status;

@@ -75,16 +75,16 @@ class SpoolKeeper final : public RowKeeper {
   Spool spool_;
   std::atomic<int> maxDays_{kDefaultSpoolDays};
   std::atomic<int64_t> waiting_{0};
-  std::atomic<double> oldest_{0};  // 0: none
+  std::atomic<double> oldest_{0};             // 0: none
   std::function<void(int64_t)> replayEnded_;  // set before the database thread runs
   int64_t replayed_ = 0;                      // database thread only: rows of this write-back
   // Database thread only: the row the server has taken whose removal from the spool failed.
   std::optional<SpoolRow> unremoved_;
 
   mutable std::mutex mutex_;
-  std::string path_;       // guarded by mutex_
-  int64_t lostRows_ = 0;   // guarded by mutex_; rows not kept since the last report
-  std::string lostReason_; // guarded by mutex_
+  std::string path_;        // guarded by mutex_
+  int64_t lostRows_ = 0;    // guarded by mutex_; rows not kept since the last report
+  std::string lostReason_;  // guarded by mutex_
 };
 
 }  // namespace kalvix

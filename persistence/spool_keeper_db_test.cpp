@@ -1,5 +1,3 @@
-#include "persistence/spool_keeper.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +6,7 @@
 
 #include "persistence/journal_record.h"
 #include "persistence/minute_history.h"
+#include "persistence/spool_keeper.h"
 #include "persistence/sql_literal.h"
 #include "testing/scratch_folder.h"
 #include "testing/test_database.h"

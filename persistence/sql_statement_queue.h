@@ -90,12 +90,12 @@ class SqlStatementQueue : public StatementSink {
   std::function<void()> PopFront();
 
   mutable std::mutex mutex_;
-  std::deque<Item> statements_;         // guarded by mutex_
-  RowKeeper* keeper_ = nullptr;         // guarded by mutex_
-  std::function<bool()> serverDown_;    // guarded by mutex_
-  int headLostAttempts_ = 0;            // guarded by mutex_; lost connections under the head
+  std::deque<Item> statements_;       // guarded by mutex_
+  RowKeeper* keeper_ = nullptr;       // guarded by mutex_
+  std::function<bool()> serverDown_;  // guarded by mutex_
+  int headLostAttempts_ = 0;          // guarded by mutex_; lost connections under the head
   std::atomic<bool> serverBusy_{false};
-  std::function<void()> wake_;          // guarded by mutex_
+  std::function<void()> wake_;  // guarded by mutex_
 };
 
 // One 100 ms step of the statement server: returns at once (0) while closing is set,

@@ -123,7 +123,6 @@ class SelectServerThread {
   DatabaseThread thread_;  // last: it goes first
 };
 
-
 }  // namespace kalvix
 
 #endif  // KALVIX_TESTING_TEST_DATABASE_H_

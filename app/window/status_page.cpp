@@ -150,7 +150,8 @@ void StatusPage::Refresh() {
   LabelDbFailCount->setText(QString::number(c.DbFailCount.load()));
   const SpoolWaiting waiting = service_.db.spool.Waiting();
   std::string spool = std::to_string(waiting.rows);
-  if (waiting.oldest) spool += ", старейшая от " + FormatDateTime("dd.mm.yyyy hh:nn:ss", *waiting.oldest);
+  if (waiting.oldest)
+    spool += ", старейшая от " + FormatDateTime("dd.mm.yyyy hh:nn:ss", *waiting.oldest);
   LabelSpool->setText(QString::fromStdString(spool));
   ButStart->setEnabled(!active);
   ButStop->setEnabled(active);
