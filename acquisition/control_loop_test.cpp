@@ -143,23 +143,27 @@ class ControlLoopTest : public DbTest {
   StateRecord stateRecord_;
   MinuteHistory history_;
   Settings settings_;
-  const Acquisition acquisition_{control_,
-                                 signals_,
-                                 setpoints_,
-                                 constants_,
-                                 pollerCounters_,
-                                 modbus_,
-                                 vision_,
-                                 workers_,
-                                 user_,
-                                 work_,
-                                 sink_,
-                                 selects_,
-                                 journal_,
-                                 stateRecord_,
-                                 history_,
-                                 {},
-                                 [this] { return settings_; }};
+  // The fixture's pieces, with the statements going to `sink`.
+  Acquisition AcquisitionWith(StatementSink& sink) {
+    return {control_,
+            signals_,
+            setpoints_,
+            constants_,
+            pollerCounters_,
+            modbus_,
+            vision_,
+            workers_,
+            user_,
+            work_,
+            sink,
+            selects_,
+            journal_,
+            stateRecord_,
+            history_,
+            {},
+            [this] { return settings_; }};
+  }
+  const Acquisition acquisition_ = AcquisitionWith(sink_);
   std::unique_ptr<ControlLoop> loop_;
 };
 
@@ -385,23 +389,7 @@ class KeepingSink : public RecordingSink {
 class ControlLoopOutageTest : public ControlLoopTest {
  protected:
   KeepingSink keeping_;
-  const Acquisition outage_{control_,
-                            signals_,
-                            setpoints_,
-                            constants_,
-                            pollerCounters_,
-                            modbus_,
-                            vision_,
-                            workers_,
-                            user_,
-                            work_,
-                            keeping_,
-                            selects_,
-                            journal_,
-                            stateRecord_,
-                            history_,
-                            {},
-                            [this] { return settings_; }};
+  const Acquisition outage_ = AcquisitionWith(keeping_);
 };
 
 // While the server is away the cycles go on: no state row and no task SELECT, the history's

@@ -344,18 +344,10 @@ SpoolPutResult Spool::Put(const SpoolRow& row, int maxDays) {
   return result;
 }
 
-SpoolPutResult Spool::PutMinute(DateTime moment, std::string_view minuteKey,
-                                std::string_view upsertStatement, int maxDays,
-                                std::string_view counters) {
+SpoolPutResult Spool::PutRecovering(const SpoolRow& row, int maxDays) {
   std::lock_guard<std::mutex> lock(mutex_);
   SpoolPutResult result;
   try {
-    SpoolRow row;
-    row.kind = SpoolRowKind::kMinute;
-    row.moment = moment;
-    row.minuteKey = minuteKey;
-    row.statement = upsertStatement;
-    row.counters = counters;
     result = Put(row, maxDays);
     // A file damaged while in use: moved aside, and the row goes into the new spool.
     if (result.status.kind == SpoolErrorKind::kCorrupt &&
@@ -368,10 +360,24 @@ SpoolPutResult Spool::PutMinute(DateTime moment, std::string_view minuteKey,
   return result;
 }
 
+SpoolPutResult Spool::PutMinute(DateTime moment, std::string_view minuteKey,
+                                std::string_view upsertStatement, int maxDays,
+                                std::string_view counters) {
+  try {
+    SpoolRow row;
+    row.kind = SpoolRowKind::kMinute;
+    row.moment = moment;
+    row.minuteKey = minuteKey;
+    row.statement = upsertStatement;
+    row.counters = counters;
+    return PutRecovering(row, maxDays);
+  } catch (...) {
+    return {FromException(), 0};
+  }
+}
+
 SpoolPutResult Spool::PutJournal(DateTime moment, int32_t npp, std::string_view message,
                                  std::string_view source, int maxDays) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  SpoolPutResult result;
   try {
     SpoolRow row;
     row.kind = SpoolRowKind::kJournal;
@@ -379,15 +385,10 @@ SpoolPutResult Spool::PutJournal(DateTime moment, int32_t npp, std::string_view 
     row.npp = npp;
     row.message = message;
     row.source = source;
-    result = Put(row, maxDays);
-    if (result.status.kind == SpoolErrorKind::kCorrupt &&
-        MoveAsideAndRecreate(result.status).ok()) {
-      result = Put(row, maxDays);
-    }
+    return PutRecovering(row, maxDays);
   } catch (...) {
-    result.status = FromException();
+    return {FromException(), 0};
   }
-  return result;
 }
 
 SpoolStatus Spool::Oldest(size_t n, std::vector<SpoolRow>& rows) {

@@ -124,6 +124,8 @@ class Spool {
   SpoolStatus MoveAsideAndRecreate(const SpoolStatus& why);
   SpoolStatus Fail(int rc);
   SpoolPutResult Put(const SpoolRow& row, int maxDays);
+  // Put under the lock; a file found damaged is moved aside and the row put into the new one.
+  SpoolPutResult PutRecovering(const SpoolRow& row, int maxDays);
   void CloseLocked();
 
   mutable std::mutex mutex_;
