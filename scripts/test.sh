@@ -110,7 +110,7 @@ for variant in $VARIANTS; do
       ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
       UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
       LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan-suppressions.txt:print_suppressions=0" \
-        run_variant "asan+ubsan" build-asan address "-DKALVIX_BUILD_BENCH=OFF" "" -LE long ;;
+        run_variant "asan+ubsan" build-asan address "-DKALVIX_BUILD_BENCH=OFF" "" -LE outage ;;
     tsan)
       TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
         run_variant tsan build-tsan thread "-DKALVIX_BUILD_BENCH=OFF" kalvix_thread_suites -L threads ;;
