@@ -22,6 +22,7 @@
 #include "app/page_services.h"
 #include "app/password_cipher.h"
 #include "app/working_paths.h"
+#include "devices/bus_ledger.h"
 #include "devices/modbus_io.h"
 #include "devices/vision_link.h"
 #include "journal/daily_log.h"
@@ -117,6 +118,7 @@ class ServiceState final : public PageServices {
   TModBUS ModbusLink;
   TVisionLink VisionLink;
   PollerCounters pollerCounters;
+  BusLedgers busLedgers;  // per module: round-trips and failures by cause
 
   StartupState startup;
   // What the control thread and the pollers work on: references to the members above.
