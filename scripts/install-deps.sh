@@ -7,6 +7,9 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libmariadb-dev                       # Connector/C, both database connections
   libsqlite3-dev                       # the spool of rows that wait for the server
+  libmicrohttpd-dev                    # the metrics endpoint's HTTP server
+  libsystemd-dev                       # readiness, status and watchdog for systemd
+  prometheus                           # promtool and a real server scraping the endpoint
   mariadb-server mariadb-client        # the private server of the tests and the demo
   qt6-base-dev                         # the window program (Qt 6 Widgets, Qt Test)
   googletest libgtest-dev libgmock-dev # test suites
