@@ -19,6 +19,7 @@
 #include "app/service_state.h"
 #include "app/shutdown_signals.h"
 #include "app/startup.h"
+#include "app/systemd_notify.h"
 #include "journal/event_log.h"
 
 namespace {
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
 
   // Signals are blocked before any thread starts, so they arrive only through the loop.
   ShutdownSignals signals;
+  SystemdNotifier systemd;  // off without NOTIFY_SOCKET
   // A file that reaches the size limit (a full quota, RLIMIT_FSIZE) must fail the one write,
   // as a full disk does, instead of ending the whole service.
   ::signal(SIGXFSZ, SIG_IGN);
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   const EntryKeys keys = ReadEntryKeys(paths.iniFileName);
   StartDatabaseService(keys.ServiceName);
   if (signals.WaitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(keys.StartTime))) {
+    systemd.Stopping();
     return 0;
   }
 
@@ -75,9 +78,15 @@ int main(int argc, char** argv) {
   for (PeriodicJob& job : ServicePeriodicJobs(service, [&] { RunStartupTick(service, hooks); })) {
     loop.Add(job.name, job.interval, std::move(job.run));
   }
+  // After the start-up ticks and the log drain, so READY=1 follows the tick that ends the
+  // start-up and its lines in the log.
+  for (PeriodicJob& job : SystemdJobs(service, systemd)) {
+    loop.Add(job.name, job.interval, std::move(job.run));
+  }
   loop.Run(
       [&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
 
+  systemd.Stopping();
   ShutdownService(service, ShutdownReason::kSessionEnd);
   return 0;
 }
