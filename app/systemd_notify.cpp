@@ -107,7 +107,10 @@ std::vector<PeriodicJob> SystemdJobs(ServiceState& s, SystemdNotifier& notifier)
         std::chrono::duration_cast<std::chrono::milliseconds>(notifier.WatchdogInterval() / 2));
     auto liveness = std::make_shared<ControlLiveness>(SteadyNowNs());
     jobs.push_back(
-        {"SystemdWatchdog", half, [&s, &notifier, liveness] {
+        {"SystemdWatchdog", half, [&s, &notifier, announced, liveness] {
+           // Before READY=1 the unit's start time-out bounds the start; a ping would arm the
+           // watchdog while the settings load may still be waiting for the server.
+           if (!announced->ready) return;
            const ControlState& c = s.control;
            if (liveness->Alive(c.ControlActive.load(), c.CycleStartNs.load(), SteadyNowNs())) {
              notifier.Watchdog();

@@ -103,6 +103,22 @@ void ServiceHarness::PointLine(Line line, plantsim::PlantSimulator& plant) {
   if (plant.Running()) fs::create_symlink(plant.PortPath(line), LinePath(line));
 }
 
+namespace {
+
+// Writes n in decimal with its terminating NUL; async-signal-safe, for the child after fork.
+void WriteDecimal(char* out, long n) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  while (count > 0) *out++ = digits[--count];
+  *out = '\0';
+}
+
+}  // namespace
+
 void ServiceHarness::StartService(long fileSizeLimit) {
   if (!fs::exists(ini_)) WriteSettings();
   ASSERT_FALSE(program_.empty()) << "kalvixd could not be copied for the suite";
@@ -113,6 +129,15 @@ void ServiceHarness::StartService(long fileSizeLimit) {
   // Built before the fork: the child may not allocate.
   std::vector<std::string> env(serviceEnv_);
   for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  // Only the child knows its pid: it writes it into room left here.
+  std::vector<char*> pidValues;
+  for (std::string& e : env) {
+    const size_t value = e.find('=') + 1;
+    if (value > 0 && std::string_view(e).substr(value) == kChildPid) {
+      e.resize(value + 24, '\0');
+      pidValues.push_back(e.data() + value);
+    }
+  }
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -120,6 +145,7 @@ void ServiceHarness::StartService(long fileSizeLimit) {
   ASSERT_GE(pid_, 0);
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec: the test process has threads.
+    for (char* value : pidValues) WriteDecimal(value, ::getpid());
     if (fileSizeLimit > 0) {
       const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);

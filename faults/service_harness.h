@@ -56,7 +56,8 @@ class ServiceHarness : public ::testing::Test {
   void PointLine(plantsim::Line line, plantsim::PlantSimulator& plant);
 
   // Starts the suite's copy of kalvixd --config <ini>, with serviceEnv_ added to its
-  // environment; fileSizeLimit > 0 sets RLIMIT_FSIZE for it.
+  // environment; fileSizeLimit > 0 sets RLIMIT_FSIZE for it. A serviceEnv_ value of kChildPid
+  // becomes the service's own process id (as systemd sets WATCHDOG_PID).
   void StartService(long fileSizeLimit = 0);
   bool ServiceAlive();
   // SIGKILL, as a crash or a power cut ends it: nothing of its own shutdown runs.
@@ -80,6 +81,8 @@ class ServiceHarness : public ::testing::Test {
   bool WaitForCycles(std::chrono::milliseconds limit = 40s);
   // Minutes between the first and the last pu_data row that have no row.
   int MissingHistoryMinutes();
+
+  static constexpr std::string_view kChildPid = "<child pid>";
 
   static inline std::unique_ptr<PrivateServer> server_;
   static inline fs::path program_;  // the suite's own copy of kalvixd
