@@ -88,17 +88,20 @@ std::vector<PeriodicJob> SystemdJobs(ServiceState& s, SystemdNotifier& notifier)
   };
   auto announced = std::make_shared<Announced>();
   jobs.push_back({"SystemdStatus", kStatusInterval, [&s, &notifier, announced] {
-                    if (!announced->ready) {
-                      if (s.startup.StartupTick < kLastStartupTick) return;
+                    const bool up = s.startup.StartupTick >= kLastStartupTick;
+                    // While the start-up waits for the server, systemctl status says so.
+                    std::string status =
+                        up ? CurrentStatus(s)
+                           : std::string("запуск") +
+                                 (s.db.user.Connected() ? ", MySQL на связи" : ", MySQL нет связи");
+                    if (up && !announced->ready) {
                       announced->ready = true;
-                      announced->status = CurrentStatus(s);
+                      announced->status = std::move(status);
                       notifier.Ready(announced->status);
-                      return;
+                    } else if (status != announced->status) {
+                      announced->status = std::move(status);
+                      notifier.Status(announced->status);
                     }
-                    std::string status = CurrentStatus(s);
-                    if (status == announced->status) return;
-                    announced->status = std::move(status);
-                    notifier.Status(announced->status);
                   }});
 
   if (notifier.WatchdogInterval().count() > 0) {

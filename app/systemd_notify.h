@@ -68,8 +68,8 @@ class ControlLiveness {
 };
 
 // The jobs of the main loop that speak to systemd: READY=1 and STATUS= every 250 ms (sent when
-// the text changes, so about once per cycle), and the watchdog ping at half its interval from
-// READY=1 on. None when the notifier is off.
+// the text changes, so about once per cycle; "запуск, MySQL нет связи" before READY=1), and the
+// watchdog ping at half its interval from READY=1 on. None when the notifier is off.
 std::vector<PeriodicJob> SystemdJobs(ServiceState& s, SystemdNotifier& notifier);
 
 }  // namespace kalvix

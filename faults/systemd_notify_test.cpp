@@ -211,6 +211,9 @@ class SystemdNotifyTest : public ServiceHarness {
         << logAtReady;
     EXPECT_TRUE(socket_->Saying("WATCHDOG=1", started, ready.at).empty())
         << "no ping arms the watchdog while the start-up runs";
+    const std::vector<Notice> starting = socket_->Statuses(started, ready.at);
+    ASSERT_FALSE(starting.empty()) << "systemctl status shows the start-up";
+    EXPECT_EQ(starting.front().Status().rfind("запуск, MySQL ", 0), 0u) << starting.front().text;
   }
 
   // Pings within [from, to): their count fits a ping every half interval, and no gap is far
