@@ -111,6 +111,54 @@ TEST_F(BusLedgerPlantTest, EachFaultMovesExactlyItsCause) {
   }
 }
 
+// A request the device refuses (a register or operand it does not have) is the device's
+// error, on reads and writes alike. The V-120's refusal of a bit read still passes for the
+// bit 0 with the poller, as designed; the ledger shows it for what it is.
+TEST_F(BusLedgerPlantTest, RefusedRequestIsTheDevicesError) {
+  auto row = [](const char* name, const char* bus, int32_t kind, uint16_t address) {
+    TSignalSet s;
+    s.BusName = bus;
+    s.SignalName = name;
+    s.DevNum = 1;
+    s.Kind = kind;
+    s.Addr = address;
+    s.Direction = name[0] == '_' ? kDirectionWrite : kDirectionRead;
+    return s;
+  };
+  struct Case {
+    const char* name;
+    TSignalSet signal;
+    Module module;
+  };
+  const Case cases[] = {
+      {"JUMO read of a register it lacks", row("NOREG", "JUMO", kKindFloat, 9000), kModuleJumo1},
+      {"JUMO write to a register it lacks", row("_NOREG", "JUMO", kKindFloat, 9000), kModuleJumo1},
+      {"V-120 read beyond its integers", row("NOINT", "V120", kKindInt, 4000), kModuleV120},
+      {"V-120 read beyond its bits", row("NOBIT", "V120", kKindBit, 5000), kModuleV120},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    signals_.Replace({c.signal});
+    BusLedgers ledgers;
+    const JumoPollerContext jumo{control_, signals_, setpoints_, counters_, &modbus_, ledgers};
+    const V120PollerContext v120{control_, signals_, setpoints_, counters_, vision_, ledgers};
+    if (c.module == kModuleV120) {
+      V120Read(v120);
+    } else {
+      JumoRead(jumo);
+      setpoints_.JumoWriteCountdown = 0;
+      setpoints_.JumoWritePending = true;
+      JumoWrite(jumo);
+    }
+    for (Module m : kAllModules) {
+      SCOPED_TRACE(kModuleNames[m]);
+      const BusLedgerSnapshot s = ledgers[m].Read();
+      EXPECT_EQ(s.exchanges, m == c.module ? 1u : 0u);
+      EXPECT_EQ(Count(s, BusFault::kDeviceError), s.exchanges);
+    }
+  }
+}
+
 // The lines are opened through symbolic links standing for the device names, so the test can
 // pull the devices out and plug new ones in under the same names. The pollers run as in
 // service; the exchange that meets the lost line fails as an I/O error, and the line that
