@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "devices/bus_ledger.h"
 #include "devices/modbus_io.h"
 #include "devices/vision_link.h"
 #include "persistence/db_connection.h"
@@ -33,6 +34,7 @@ struct Acquisition {
   Setpoints& setpoints;
   PlantConstants& constants;
   PollerCounters& pollerCounters;
+  BusLedgers& busLedgers;  // the pollers book every exchange of their modules here
   TModBUS& ModbusLink;
   TVisionLink& VisionLink;
   WorkerThreads& workers;

@@ -133,6 +133,7 @@ class ControlLoopTest : public DbTest {
   Setpoints setpoints_;
   PlantConstants constants_;
   PollerCounters pollerCounters_;
+  BusLedgers busLedgers_;
   TModBUS modbus_;
   TVisionLink vision_;
   WorkerThreads workers_;
@@ -150,6 +151,7 @@ class ControlLoopTest : public DbTest {
             setpoints_,
             constants_,
             pollerCounters_,
+            busLedgers_,
             modbus_,
             vision_,
             workers_,

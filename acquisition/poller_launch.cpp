@@ -9,10 +9,12 @@ namespace kalvix {
 
 void LaunchPollers(const Acquisition& s, const Settings& settings) {
   s.workers.Start(kThreadNameV120, [&s] {
-    V120PollerEntry({s.control, s.signals, s.setpoints, s.pollerCounters, s.VisionLink});
+    V120PollerEntry(
+        {s.control, s.signals, s.setpoints, s.pollerCounters, s.VisionLink, s.busLedgers});
   });
   s.workers.Start(kThreadNameJumo, [&s] {
-    JumoPollerEntry({s.control, s.signals, s.setpoints, s.pollerCounters, &s.ModbusLink});
+    JumoPollerEntry(
+        {s.control, s.signals, s.setpoints, s.pollerCounters, &s.ModbusLink, s.busLedgers});
   });
   Bk003PollerSettings bk;
   bk.portName = settings.VK_PortName;
@@ -22,7 +24,7 @@ void LaunchPollers(const Acquisition& s, const Settings& settings) {
   bk.setTimeouts = settings.set_timeouts;
   bk.workDir = s.workDir;
   s.workers.Start(kThreadNameBk003, [&s, bk] {
-    Bk003PollerEntry({s.control, s.signals, s.pollerCounters}, bk);
+    Bk003PollerEntry({s.control, s.signals, s.pollerCounters, s.busLedgers}, bk);
   });
 }
 

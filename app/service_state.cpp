@@ -32,23 +32,12 @@ ServiceState::ServiceState(WorkingPaths workingPaths)
           [this](const DbStatus&) { CountReconnectFailure(control); }),
       history(HistoryMinuteSeconds()),
       ModbusLink(paths.workDir),
-      acquisition{control,
-                  signals,
-                  setpoints,
-                  constants,
-                  pollerCounters,
-                  ModbusLink,
-                  VisionLink,
-                  workers,
-                  db.user,
-                  db.work,
-                  db.statements,
-                  db.selects,
-                  db.journal,
-                  stateRecord,
-                  history,
-                  paths.workDir,
-                  [this] { return SettingsSnapshot(); }} {
+      acquisition{control,    signals,        setpoints,
+                  constants,  pollerCounters, busLedgers,
+                  ModbusLink, VisionLink,     workers,
+                  db.user,    db.work,        db.statements,
+                  db.selects, db.journal,     stateRecord,
+                  history,    paths.workDir,  [this] { return SettingsSnapshot(); }} {
   log.EnsureLogDir();
   setpoints.LastTaskTime = ProgramStartTime;
   // After every session the user connection opens, at start or after a lost one.

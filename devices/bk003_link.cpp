@@ -34,17 +34,42 @@ bool Bk003Link::BkOpenPort(std::string_view portName, int32_t speed) {
   return false;
 }
 
+namespace {
+
+// A write or read that failed: an I/O error, or a write the line did not take within its
+// budget, is the line's failure; an interrupt or a closed port is this side's doing.
+BusExchange FailedIo(const PortIo& io) {
+  if (io.status == PortStatus::kIoError || io.status == PortStatus::kOk) {
+    return BusExchange::Fault(BusFault::kIoError);
+  }
+  return {};
+}
+
+}  // namespace
+
 BkExchangeResult Bk003Link::Exchange(int32_t deviceNum, int32_t bkk23Mask, BkReadings* readings) {
+  last_ = {};
   if (!IsOpen()) return BkExchangeResult::kNotOpen;
   port_.DiscardInput();
   const std::array<uint8_t, kBkRequestLength> request = BkRequest(deviceNum);
+  const auto start = std::chrono::steady_clock::now();
   const PortIo sent = port_.Write(request);
-  if (!sent.Ok() || sent.count != request.size()) return BkExchangeResult::kWriteFailed;
+  if (!sent.Ok() || sent.count != request.size()) {
+    last_ = FailedIo(sent);
+    return BkExchangeResult::kWriteFailed;
+  }
 
   std::array<uint8_t, kBkAnswerLength> answer{};
   const PortIo received = port_.Read(answer);
-  if (!received.Ok()) return BkExchangeResult::kReadFailed;
-  if (received.count < answer.size()) return BkExchangeResult::kShortAnswer;
+  if (!received.Ok()) {
+    last_ = FailedIo(received);
+    return BkExchangeResult::kReadFailed;
+  }
+  if (received.count < answer.size()) {
+    last_ = BusExchange::Fault(received.count == 0 ? BusFault::kTimeout : BusFault::kIncomplete);
+    return BkExchangeResult::kShortAnswer;
+  }
+  last_ = BusExchange::Good(RoundTripSince(start));
   *readings = *DecodeBkAnswer(answer, bkk23Mask);
   return BkExchangeResult::kOk;
 }

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "devices/bk003_frame.h"
+#include "devices/bus_exchange.h"
 #include "devices/serial_port.h"
 
 namespace kalvix {
@@ -56,6 +57,12 @@ class Bk003Link {
   // decoded answer; otherwise it is unchanged.
   BkExchangeResult Exchange(int32_t deviceNum, int32_t bkk23Mask, BkReadings* readings);
 
+  // How the last Exchange ended on the line, for the bus ledger (devices/bus_exchange.h).
+  // The device sends no checksum, address or echo, so its faults are only silence (kTimeout),
+  // an answer cut short (kIncomplete) and the line's own (kIoError); a write or read that was
+  // interrupted, or no port, is not counted.
+  const BusExchange& LastExchange() const { return last_; }
+
   // Any thread: ends the owner's read or write in progress, and every later one until the
   // port is opened again.
   void Interrupt() { port_.Interrupt(); }
@@ -73,6 +80,7 @@ class Bk003Link {
   const bool setTimeouts_;
 
   SerialPort port_;  // BkPort
+  BusExchange last_;
 };
 
 }  // namespace kalvix

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "devices/bus_exchange.h"
 #include "plant/stop_pause.h"
 #include "plant/thread_entry.h"
 #include "plant/thread_priority.h"
@@ -49,7 +50,10 @@ BkPassOutcome Bk003Poller::RunPass() {
   }
   requestTick_ = TickCount();
   BkReadings readings;
-  switch (link_.Exchange(settings_.deviceNum, settings_.bkk23Mask, &readings)) {
+  const BkExchangeResult result =
+      link_.Exchange(settings_.deviceNum, settings_.bkk23Mask, &readings);
+  RecordExchange(context_.ledgers[kModuleBk003], link_.LastExchange());
+  switch (result) {
     case BkExchangeResult::kOk:
       Store(readings);
       return BkPassOutcome::kAnswer;
@@ -67,6 +71,13 @@ BkPassOutcome Bk003Poller::RunPass() {
       return BkPassOutcome::kShortAnswer;
   }
   return BkPassOutcome::kNoPort;
+}
+
+bool Bk003Poller::OpenPort() {
+  if (!link_.BkOpenPort(settings_.portName, settings_.speed)) return false;
+  if (openedBefore_) context_.ledgers[kModuleBk003].RecordReopening();
+  openedBefore_ = true;
+  return true;
 }
 
 void Bk003Poller::PauseAfter(BkPassOutcome outcome) const {

@@ -12,6 +12,9 @@
 // it again: a line that failed that way (an adapter pulled out, the other end gone) stays
 // dead until it is reopened, and the poller recovers when the device returns.
 //
+// Every exchange is booked in the BK-003's bus ledger (good with its round-trip, or failed by
+// cause), and every opening of the port after it had been open as a reopening of the line.
+//
 // Every read is bounded even with set_timeouts off (see Bk003Link), and the port watches
 // StopRequest, so a silent device cannot hold the poller past a stop request: every pause
 // and every wait on the line ends the moment StopRequest is set.
@@ -27,6 +30,7 @@
 #include <string>
 
 #include "devices/bk003_link.h"
+#include "devices/bus_ledger.h"
 #include "plant/control_state.h"
 #include "plant/poller_counters.h"
 #include "plant/signal_set.h"
@@ -44,6 +48,7 @@ struct Bk003PollerContext {
   ControlState& control;
   SignalSet& signals;
   PollerCounters& counters;
+  BusLedgers& ledgers;
 };
 
 // The settings the poller needs, copied from the settings when the thread starts.
@@ -90,7 +95,8 @@ class Bk003Poller {
   bool PortOpen() const { return link_.IsOpen(); }
 
  private:
-  bool OpenPort() { return link_.BkOpenPort(settings_.portName, settings_.speed); }
+  // Opens the port; an opening after the port had been open is a reopening of the line.
+  bool OpenPort();
   void Store(const BkReadings& readings);
 
   // Constant after construction.
@@ -99,6 +105,7 @@ class Bk003Poller {
 
   Bk003Link link_;            // BkPort
   int32_t failedReopenings_ = 0;  // in a row; an opened port resets it
+  bool openedBefore_ = false;     // the port has been open at least once
   uint32_t requestTick_ = 0;  // when the last request went out, for the pacing wait
 };
 

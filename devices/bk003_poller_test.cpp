@@ -22,7 +22,9 @@ using Clock = std::chrono::steady_clock;
 
 class Bk003PollerTest : public testing::PlantPollerTest {
  protected:
-  Bk003PollerContext Context() { return Bk003PollerContext{control_, signals_, counters_}; }
+  Bk003PollerContext Context() {
+    return Bk003PollerContext{control_, signals_, counters_, ledgers_};
+  }
 
   Bk003PollerSettings Settings(const std::string& portName) {
     Bk003PollerSettings settings;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "devices/bus_exchange.h"
 #include "devices/line_recovery.h"
 #include "devices/poller_skeleton.h"
 #include "journal/event_log.h"
@@ -65,7 +66,8 @@ class JumoDevice {
   static constexpr uint32_t kIdleWritePauseMs = kJumoIdleWritePauseMs;
   static constexpr const char* kReadFaultText = kTextJumoReadFault;
 
-  explicit JumoDevice(const JumoPollerContext& context) : c_(context), recovery_(context.link) {}
+  explicit JumoDevice(const JumoPollerContext& context)
+      : c_(context), recovery_(context.link, context.ledgers) {}
 
   ControlState& Control() { return c_.control; }
   SignalSet& Signals() { return c_.signals; }
@@ -84,11 +86,13 @@ class JumoDevice {
     const int module = ModuleOf(signal);
     double value = 0;
     if (ReadSignal(*c_.link, signal, &value)) {
+      Book(signal);
       c_.signals.RawValues.SetSlot(slot, value);
       c_.control.ModuleLastOk[module].store(Now());
     } else if (Stopped()) {
       return PollStep::kEndPass;  // the stop ended the exchange: not the controller's failure
     } else {
+      Book(signal);
       c_.control.ModuleErrors[module].fetch_add(1);
       PostEvent(std::string(kTextJumoReadFailed) + signal.SignalName);
     }
@@ -107,9 +111,11 @@ class JumoDevice {
   PollStep WriteOutput(const TSignalSet& signal, int slot) {
     const float value = ToSingle(c_.signals.OutputValues.Slot(slot));
     if (c_.link->WritePair(TargetOf(signal), signal.Addr, std::bit_cast<uint32_t>(value))) {
+      Book(signal);
       return PollStep::kDone;
     }
     if (Stopped()) return PollStep::kEndPass;  // the stop ended the exchange
+    Book(signal);
     // The controller did not confirm the set-point: counted and posted like a failed read.
     c_.control.ModuleErrors[ModuleOf(signal)].fetch_add(1);
     PostEvent(std::string(kTextJumoWriteFailed) + signal.SignalName);
@@ -118,6 +124,11 @@ class JumoDevice {
 
  private:
   bool Stopped() const { return c_.control.StopRequest.load(std::memory_order_acquire); }
+
+  // The exchange just made, in the ledger of the controller it addressed.
+  void Book(const TSignalSet& signal) {
+    RecordExchange(c_.ledgers[static_cast<Module>(ModuleOf(signal))], c_.link->LastExchange);
+  }
 
   const JumoPollerContext& c_;
   ModbusLineRecovery recovery_;

@@ -11,7 +11,9 @@
 // The loop (passes, pauses, pacing, line recovery) is the poller skeleton's
 // (devices/poller_skeleton.h); this poller supplies the JUMO steps. Each exchange names its
 // controller and register order (ModbusTarget), so the master's DevAddr and byte-order
-// fields stay as their owner set them.
+// fields stay as their owner set them. Every exchange is booked in its controller's bus
+// ledger (good with its round-trip, or failed by cause), except one a stop request ended;
+// a reopened line counts for both controllers.
 //
 // Ownership and threads: everything the context refers to belongs to the state owner and
 // must outlive the poller thread. The poller thread is the only one that transacts on the
@@ -22,6 +24,7 @@
 
 #include <cstdint>
 
+#include "devices/bus_ledger.h"
 #include "devices/modbus_io.h"
 #include "plant/control_state.h"
 #include "plant/poller_counters.h"
@@ -36,6 +39,7 @@ struct JumoPollerContext {
   Setpoints& setpoints;
   PollerCounters& counters;
   TModBUS* link;  // ModbusLink; null while it does not exist
+  BusLedgers& ledgers;
 };
 
 // The pauses the line was commissioned with: after each signal read, after each set-point

@@ -17,7 +17,7 @@ using plantsim::DeviceId;
 class JumoPollerTest : public testing::PlantPollerTest {
  protected:
   JumoPollerContext Context() {
-    return JumoPollerContext{control_, signals_, setpoints_, counters_, &modbus_};
+    return JumoPollerContext{control_, signals_, setpoints_, counters_, &modbus_, ledgers_};
   }
 };
 

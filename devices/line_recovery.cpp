@@ -15,6 +15,8 @@ bool ModbusLineRecovery::BeforePass() {
   if (!lost_) return true;
   if (!link_->Open(speed_)) return false;
   lost_ = false;
+  ledgers_[kModuleJumo1].RecordReopening();
+  ledgers_[kModuleJumo2].RecordReopening();
   PostEvent("=== JUMO: порт " + link_->PortName + " открыт заново ===");
   return true;
 }
@@ -29,6 +31,7 @@ bool VisionLineRecovery::BeforePass() {
   link_.SetActive(true);
   if (!link_.Active()) return false;
   lost_ = false;
+  ledger_.RecordReopening();
   PostEvent("=== V120: порт " + link_.PortName() + " открыт заново ===");
   return true;
 }

@@ -44,8 +44,8 @@ class LineRecoveryTest : public testing::PlantPollerTest {
 };
 
 TEST_F(LineRecoveryTest, LinesThatWentAwayAreReopenedWhenTheDevicesReturn) {
-  ModbusLineRecovery modbusRecovery(&modbus_);
-  VisionLineRecovery visionRecovery(vision_);
+  ModbusLineRecovery modbusRecovery(&modbus_, ledgers_);
+  VisionLineRecovery visionRecovery(vision_, ledgers_[kModuleV120]);
   int32_t value = 0;
   std::array<int32_t, 1> ints{};
   ASSERT_TRUE(modbus_.ReadRegister(40, value));
@@ -79,7 +79,7 @@ TEST_F(LineRecoveryTest, LinesThatWentAwayAreReopenedWhenTheDevicesReturn) {
 
 // A line that merely times out (a silent device) is not reopened.
 TEST_F(LineRecoveryTest, SilentDeviceIsNoLostLine) {
-  ModbusLineRecovery recovery(&modbus_);
+  ModbusLineRecovery recovery(&modbus_, ledgers_);
   plantsim::FaultSet silent;
   silent.silent = true;
   plant_->SetFault(plantsim::DeviceId::kJumo1, silent);

@@ -46,12 +46,15 @@ ReadReplyCheck CheckReadReply(std::span<const uint8_t> reply, uint16_t registers
   return ReadReplyCheck::kOk;
 }
 
-bool IsWriteEcho(std::span<const uint8_t> reply, uint8_t address, uint16_t reg, uint16_t count) {
-  if (reply.size() < 8) return false;
+WriteEchoCheck CheckWriteEcho(std::span<const uint8_t> reply, uint8_t address, uint16_t reg,
+                              uint16_t count) {
+  if (reply.size() < 8) return WriteEchoCheck::kTooShort;
   const auto head = ReadRequestData(reg, count);
-  return reply[0] == address && reply[1] == kFuncWriteMultiple && reply[2] == head[0] &&
-         reply[3] == head[1] && reply[4] == head[2] && reply[5] == head[3] &&
-         FrameCrcOk(reply.first(8));
+  if (reply[0] != address || reply[1] != kFuncWriteMultiple || reply[2] != head[0] ||
+      reply[3] != head[1] || reply[4] != head[2] || reply[5] != head[3]) {
+    return WriteEchoCheck::kMismatch;
+  }
+  return FrameCrcOk(reply.first(8)) ? WriteEchoCheck::kOk : WriteEchoCheck::kBadCrc;
 }
 
 size_t AnnouncedReplyLength(std::span<const uint8_t> head) {

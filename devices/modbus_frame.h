@@ -39,9 +39,20 @@ enum class ReadReplyCheck {
 // CRC. Bytes after the CRC (if the line delivered more) are ignored.
 ReadReplyCheck CheckReadReply(std::span<const uint8_t> reply, uint16_t registers);
 
-// True when `reply` begins with the echo of a function-16 write: the same address and
+enum class WriteEchoCheck {
+  kOk,
+  kTooShort,  // fewer than the 8 bytes of an echo
+  kMismatch,  // another address, function, register or count
+  kBadCrc,
+};
+// Checks that `reply` begins with the echo of a function-16 write: the same address and
 // function, the register and the count, and a correct CRC.
-bool IsWriteEcho(std::span<const uint8_t> reply, uint8_t address, uint16_t reg, uint16_t count);
+WriteEchoCheck CheckWriteEcho(std::span<const uint8_t> reply, uint8_t address, uint16_t reg,
+                              uint16_t count);
+inline bool IsWriteEcho(std::span<const uint8_t> reply, uint8_t address, uint16_t reg,
+                        uint16_t count) {
+  return CheckWriteEcho(reply, address, reg, count) == WriteEchoCheck::kOk;
+}
 
 // The length a reply announces by its own header, once enough of it has arrived: 5 for an
 // exception, 5 + byte count for reads (functions 1 to 4), 8 for the echo of a write

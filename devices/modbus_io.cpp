@@ -88,8 +88,14 @@ bool TModBUS::SendLocked(std::span<const uint8_t> block) {
     SendBuf[n] = LastCrc & 0xFF;
     SendBuf[n + 1] = LastCrc >> 8;
     SendBuf[n + 2] = 0;
+    sendStart_ = std::chrono::steady_clock::now();
     const PortIo io = Handle.Write(std::span<const uint8_t>(SendBuf, n + 2));
     if (!io.Ok() || io.count != n + 2) {
+      // A write the line did not take within its budget counts as the line's failure; one
+      // interrupted or on a closed port is this side's doing.
+      if (io.status == PortStatus::kOk || io.status == PortStatus::kIoError) {
+        sendFault_ = BusFault::kIoError;
+      }
       SetError(modbus_text::kSendFailed);
       return false;
     }
@@ -121,6 +127,7 @@ bool TModBUS::ReceiveLocked(int32_t devAddr, std::span<uint8_t> destination, int
     request.lengthKnown = lengthKnown;
     request.frameGapMs = FrameGapMs();
     const ReceiveResult result = ReceiveReply(line, request, RecvBuf, destination);
+    receiveFault_ = result.fault;
     if (result.error) SetError(result.error);
     RecvLen = static_cast<int32_t>(result.length);
     return result.ok;
@@ -162,7 +169,11 @@ bool TModBUS::Transact(int32_t devAddr, std::span<const uint8_t> data,
     RecvLen = 0;
     std::memset(SendBuf, 0, sizeof SendBuf);
     std::memset(RecvBuf, 0, sizeof RecvBuf);
+    LastExchange = {};
+    sendFault_.reset();
+    receiveFault_.reset();
 
+    bool sent = false;
     {
       FlagScope sending(Sending);
       if (data.size() + 2 > kMaxBlock) {
@@ -171,17 +182,27 @@ bool TModBUS::Transact(int32_t devAddr, std::span<const uint8_t> data,
         SendBuf[0] = static_cast<uint8_t>(devAddr & 0xFF);
         SendBuf[1] = FuncCode;
         std::copy(data.begin(), data.end(), SendBuf + 2);
-        SendLocked(std::span<const uint8_t>(SendBuf, data.size() + 2));
+        sent = SendLocked(std::span<const uint8_t>(SendBuf, data.size() + 2));
       }
     }
+    bool received = false;
     {
       // The receive step runs even when the send failed: it then reports why nothing came.
       FlagScope receiving(Receiving);
       if (expectedLength > 0) {
-        ReceiveLocked(devAddr, destination, expectedLength, true);
+        received = ReceiveLocked(devAddr, destination, expectedLength, true);
       } else {
-        ReceiveLocked(devAddr, destination, 512, false);
+        received = ReceiveLocked(devAddr, destination, 512, false);
       }
+    }
+    // The ledger's view: a request that did not go out fails by the send's cause, and only a
+    // request that went out can have an answer.
+    if (!sent) {
+      if (sendFault_) LastExchange = BusExchange::Fault(*sendFault_);
+    } else if (receiveFault_) {
+      LastExchange = BusExchange::Fault(*receiveFault_);
+    } else if (received) {
+      LastExchange = BusExchange::Good(RoundTripSince(sendStart_));
     }
   }
   Busy.store(false);
@@ -191,19 +212,33 @@ bool TModBUS::Transact(int32_t devAddr, std::span<const uint8_t> data,
 bool TModBUS::QueryRead(int32_t devAddr, uint16_t reg, uint16_t count,
                         std::span<uint8_t, kReadReplyRoom> reply) {
   FuncCode = kFuncReadHolding;
+  LastExchange = {};
   if (!Transact(devAddr, ReadRequestData(reg, count), reply, -1)) return false;
   const auto received = std::span<const uint8_t>(reply.data(), static_cast<size_t>(RecvLen));
   switch (CheckReadReply(received, count)) {
     case ReadReplyCheck::kOk:
       return true;
     case ReadReplyCheck::kTooShort:
+      // An exception reply (the receive step lets one through when the function is not
+      // checked) is shorter than any read reply.
+      RecordReplyFault(received.size() >= 2 && received[1] == (FuncCode | 0x80)
+                           ? BusFault::kDeviceError
+                           : BusFault::kIncomplete);
+      SetError(modbus_text::kBadReply);
+      return false;
     case ReadReplyCheck::kBadCount:
+      RecordReplyFault(BusFault::kWrongPeer);
       SetError(modbus_text::kBadReply);
       return false;
     case ReadReplyCheck::kBadCrc:
+      RecordReplyFault(BusFault::kChecksum);
       return false;  // the reason stays what the receive step said
   }
   return false;
+}
+
+void TModBUS::RecordReplyFault(BusFault fault) {
+  if (LastExchange.end == BusExchange::End::kGood) LastExchange = BusExchange::Fault(fault);
 }
 
 bool TModBUS::ReadRegister(const ModbusTarget& target, uint16_t reg, int32_t& value) {
@@ -225,13 +260,24 @@ bool TModBUS::WritePair(const ModbusTarget& target, uint16_t reg, uint32_t patte
   FuncCode = kFuncWriteMultiple;
   const auto bytes = WireFromPattern(pattern, target.inverseBytes, target.inverseWords);
   uint8_t reply[kWriteReplyRoom] = {};
+  LastExchange = {};
   if (!Transact(target.devAddr, WritePairRequestData(reg, bytes), reply, -1)) return false;
   const auto received = std::span<const uint8_t>(reply, static_cast<size_t>(RecvLen));
-  if (!IsWriteEcho(received, static_cast<uint8_t>(target.devAddr & 0xFF), reg, 2)) {
-    if (ErrorText.empty()) SetError(modbus_text::kBadReply);
-    return false;
+  switch (CheckWriteEcho(received, static_cast<uint8_t>(target.devAddr & 0xFF), reg, 2)) {
+    case WriteEchoCheck::kOk:
+      return true;
+    case WriteEchoCheck::kTooShort:
+      RecordReplyFault(BusFault::kIncomplete);
+      break;
+    case WriteEchoCheck::kMismatch:
+      RecordReplyFault(BusFault::kWrongPeer);
+      break;
+    case WriteEchoCheck::kBadCrc:
+      RecordReplyFault(BusFault::kChecksum);
+      break;
   }
-  return true;
+  if (ErrorText.empty()) SetError(modbus_text::kBadReply);
+  return false;
 }
 
 }  // namespace kalvix

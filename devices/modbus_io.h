@@ -24,13 +24,16 @@
 #define KALVIX_DEVICES_MODBUS_IO_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "devices/bus_exchange.h"
 #include "devices/serial_port.h"
 
 namespace kalvix {
@@ -114,6 +117,10 @@ class TModBUS {
   std::string ExceptionText;
   bool ExceptionFlag = false;
   bool CheckFunction = true;
+  // How the last transaction (Query, ReadRegister, ReadPair, WritePair) ended on the line,
+  // for the bus ledger; read on the thread that ran it, like RecvLen. Its round-trip includes
+  // the turnaround (see devices/bus_exchange.h).
+  BusExchange LastExchange;
 
  private:
   // Query addressed to devAddr.
@@ -126,6 +133,14 @@ class TModBUS {
   bool ReceiveLocked(int32_t devAddr, std::span<uint8_t> destination, int32_t length,
                      bool lengthKnown);
   uint32_t FrameGapMs() const;
+  // LastExchange after a read reply or a write echo was checked: a good transaction becomes
+  // the fault its reply shows.
+  void RecordReplyFault(BusFault fault);
+
+  // The transaction in progress, for LastExchange; the transacting thread's.
+  std::chrono::steady_clock::time_point sendStart_;
+  std::optional<BusFault> sendFault_;     // why the request did not go out, if the line's fault
+  std::optional<BusFault> receiveFault_;  // ReceiveResult::fault of the receive step
 
   const std::filesystem::path workDir_;
   std::mutex transaction_;  // held by Open, Close and each transaction

@@ -11,19 +11,32 @@
 namespace kalvix {
 namespace {
 
-ReceiveResult Fail(const char* text) { return {false, 0, text}; }
+ReceiveResult Fail(const char* text, std::optional<BusFault> fault) {
+  return {false, 0, text, fault};
+}
+
+// A read that failed: an I/O error is the line's fault; a port closed or interrupted under
+// the step is this side's doing.
+std::optional<BusFault> LineFault(const PortIo& io) {
+  if (io.status == PortStatus::kIoError) return BusFault::kIoError;
+  return std::nullopt;
+}
 
 // A line that stopped working under the step (closed or interrupted) ends it as a port
 // that is not connected; any other read error as a missing answer.
-const char* LineFailureText(const PortIo& io) {
-  return io.status == PortStatus::kIoError ? modbus_text::kNoAnswer
-                                           : modbus_text::kPortNotConnected;
+ReceiveResult FailLine(const PortIo& io) {
+  return Fail(
+      io.status == PortStatus::kIoError ? modbus_text::kNoAnswer : modbus_text::kPortNotConnected,
+      LineFault(io));
 }
 
+// A reply longer than the request allows, or than the room for it, is not accepted.
+ReceiveResult Overlong(bool ok) { return {ok, 0, nullptr, BusFault::kWrongPeer}; }
+
 ReceiveResult Accept(std::span<const uint8_t> reply, std::span<uint8_t> destination) {
-  if (reply.size() > destination.size()) return {true, 0, nullptr};  // no room: not accepted
+  if (reply.size() > destination.size()) return Overlong(true);  // no room: not accepted
   std::copy(reply.begin(), reply.end(), destination.begin());
-  return {true, reply.size(), nullptr};
+  return {true, reply.size(), nullptr, std::nullopt};
 }
 
 }  // namespace
@@ -69,28 +82,34 @@ ReceiveResult ReceiveReply(ModbusLine& line, const ReceiveRequest& request, std:
   bool found = false;
   while (TicksBetween(start, line.Ticks()) < kAddressSearchMs) {
     const PortIo io = line.Read(work.first(1));
-    if (!io.Ok()) return Fail(LineFailureText(io));
+    if (!io.Ok()) return FailLine(io);
     if (io.count == 0) continue;
     if (work[0] == request.devAddr) {
       found = true;
       break;
     }
-    if (foreign == kMaxForeignBytes) return Fail(modbus_text::kWrongAnswer);
+    if (foreign == kMaxForeignBytes) return Fail(modbus_text::kWrongAnswer, BusFault::kWrongPeer);
     ++foreign;
   }
-  if (!found) return Fail(modbus_text::kNoAnswer);
+  if (!found) return Fail(modbus_text::kNoAnswer, BusFault::kTimeout);
 
   const PortIo fn = line.Read(work.subspan(1, 1));
-  if (!fn.Ok()) return Fail(modbus_text::kFunctionReadFailed);
-  if (fn.count == 0) return Fail(modbus_text::kFunctionMissing);
-  if (request.checkFunction && work[1] != request.funcCode)
-    return Fail(modbus_text::kUnexpectedAnswer);
+  if (!fn.Ok()) return Fail(modbus_text::kFunctionReadFailed, LineFault(fn));
+  if (fn.count == 0) return Fail(modbus_text::kFunctionMissing, BusFault::kIncomplete);
+  if (request.checkFunction && work[1] != request.funcCode) {
+    // The request's function with the high bit set is the device's exception reply.
+    const bool exception = work[1] == (request.funcCode | 0x80);
+    return Fail(modbus_text::kUnexpectedAnswer,
+                exception ? BusFault::kDeviceError : BusFault::kWrongPeer);
+  }
 
   if (request.lengthKnown) {
     const size_t n = static_cast<size_t>(request.length) % 256;
     const PortIo rest = line.Read(work.subspan(2, n + 2));
-    if (!rest.Ok() || rest.count < n + 2) return Fail(modbus_text::kReplyIncomplete);
-    if (!FrameCrcOk(work.first(n + 4))) return Fail(modbus_text::kReplyChecksum);
+    if (!rest.Ok()) return Fail(modbus_text::kReplyIncomplete, LineFault(rest));
+    if (rest.count < n + 2) return Fail(modbus_text::kReplyIncomplete, BusFault::kIncomplete);
+    if (!FrameCrcOk(work.first(n + 4)))
+      return Fail(modbus_text::kReplyChecksum, BusFault::kChecksum);
     return Accept(work.first(n + 4), destination);
   }
 
@@ -98,12 +117,12 @@ ReceiveResult ReceiveReply(ModbusLine& line, const ReceiveRequest& request, std:
   size_t k = 2;
   for (;;) {
     const PortIo io = line.Read(work.subspan(k, 1));
-    if (!io.Ok()) return Fail(modbus_text::kReplyIncomplete);
+    if (!io.Ok()) return Fail(modbus_text::kReplyIncomplete, LineFault(io));
     if (io.count == 0) break;  // a whole read budget without a byte: the reply has ended
     ++k;
     if (k >= limit || k > kMaxReplyBytes || k >= work.size()) {
       line.DiscardInput();
-      return {limit != 0, 0, nullptr};
+      return Overlong(limit != 0);
     }
     if (line.BytesWaiting() > 0) continue;
     const size_t announced = AnnouncedReplyLength(work.first(k));

@@ -18,8 +18,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
+#include "devices/bus_ledger.h"
 #include "devices/serial_port.h"
 
 namespace kalvix {
@@ -74,6 +76,13 @@ struct ReceiveResult {
   bool ok = false;
   size_t length = 0;            // bytes accepted and copied to the destination
   const char* error = nullptr;  // one of modbus_text, or nullptr
+  // Why no usable reply came, when the line or the device is to blame: no address byte in
+  // time (kTimeout), foreign bytes beyond the limit or a reply longer than the room for it
+  // (kWrongPeer), an exception reply (kDeviceError), a reply cut short (kIncomplete), a bad
+  // CRC of a reply of known length (kChecksum), a read that failed with an I/O error
+  // (kIoError). Empty for a reply accepted, and for a step that ended because the port was
+  // closed or interrupted under it (this side's doing).
+  std::optional<BusFault> fault;
 };
 
 // Collects one reply into `work` (at least kMaxReplyBytes + 4 bytes; its first 512 bytes

@@ -30,9 +30,9 @@ std::string ThreadName(std::thread& thread) {
 class PollerThreadsTest : public testing::PlantPollerTest {};
 
 TEST_F(PollerThreadsTest, AllThreeServeThePlantAndStopPromptly) {
-  const JumoPollerContext jumo{control_, signals_, setpoints_, counters_, &modbus_};
-  const V120PollerContext v120{control_, signals_, setpoints_, counters_, vision_};
-  const Bk003PollerContext bk{control_, signals_, counters_};
+  const JumoPollerContext jumo{control_, signals_, setpoints_, counters_, &modbus_, ledgers_};
+  const V120PollerContext v120{control_, signals_, setpoints_, counters_, vision_, ledgers_};
+  const Bk003PollerContext bk{control_, signals_, counters_, ledgers_};
   Bk003PollerSettings bkSettings;
   bkSettings.portName = plant_->PortPath(plantsim::Line::kBk003);
   bkSettings.workDir = workDir_;
@@ -103,9 +103,9 @@ TEST_F(PollerThreadsTest, StopReachesEveryPollerWithinTheBound) {
     const std::string bkPort = plant_->PortPath(plantsim::Line::kBk003);
     std::ofstream(workDir_ / (std::filesystem::path(bkPort).filename().string() + "SET.INI"))
         << "[timeouts]\nRInterval=0\nRMult=4294967295\nRConst=4294967295\n";
-    const JumoPollerContext jumo{control_, signals_, setpoints_, counters_, &modbus_};
-    const V120PollerContext v120{control_, signals_, setpoints_, counters_, vision_};
-    const Bk003PollerContext bk{control_, signals_, counters_};
+    const JumoPollerContext jumo{control_, signals_, setpoints_, counters_, &modbus_, ledgers_};
+    const V120PollerContext v120{control_, signals_, setpoints_, counters_, vision_, ledgers_};
+    const Bk003PollerContext bk{control_, signals_, counters_, ledgers_};
     Bk003PollerSettings bkSettings;
     bkSettings.portName = bkPort;
     bkSettings.workDir = workDir_;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "devices/bus_exchange.h"
 #include "devices/line_recovery.h"
 #include "devices/poller_skeleton.h"
 #include "journal/event_log.h"
@@ -16,20 +17,25 @@ constexpr const char* kOutputTnk23 = "_TNK23";
 constexpr const char* kOutputTnz = "_TNZ";
 constexpr const char* kAveragedTnk23 = "TNK23";
 
-// One item by the signal's kind; FLOAT and unknown kinds have no read command.
-bool ReadSignal(TVisionLink& link, const TSignalSet& signal, double* value) {
+// One item by the signal's kind; FLOAT and unknown kinds have no read command. An exchange
+// made is booked in the ledger.
+bool ReadSignal(TVisionLink& link, BusLedger& ledger, const TSignalSet& signal, double* value) {
   const VisionUnit unit{signal.DevNum};
   switch (signal.Kind) {
     case kKindInt:
     case kKindLong: {
       std::array<int32_t, 1> item = {};
-      if (!link.GetIntArray(unit, signal.Addr, 1, item, signal.Kind == kKindLong)) return false;
+      const bool read = link.GetIntArray(unit, signal.Addr, 1, item, signal.Kind == kKindLong);
+      RecordExchange(ledger, link.LastExchange());
+      if (!read) return false;
       *value = item[0];
       return true;
     }
     case kKindBit: {
       std::array<uint8_t, 1> bit = {};
-      if (!link.GetBitArray(unit, signal.Addr, 1, bit)) return false;
+      const bool read = link.GetBitArray(unit, signal.Addr, 1, bit);
+      RecordExchange(ledger, link.LastExchange());
+      if (!read) return false;
       *value = bit[0] != 0 ? 1 : 0;
       return true;
     }
@@ -52,7 +58,8 @@ class V120Device {
   static constexpr uint32_t kIdleWritePauseMs = 0;
   static constexpr const char* kReadFaultText = kTextV120ReadFault;
 
-  explicit V120Device(const V120PollerContext& context) : c_(context), recovery_(context.link) {}
+  explicit V120Device(const V120PollerContext& context)
+      : c_(context), recovery_(context.link, context.ledgers[kModuleV120]) {}
 
   ControlState& Control() { return c_.control; }
   SignalSet& Signals() { return c_.signals; }
@@ -66,7 +73,7 @@ class V120Device {
 
   PollStep ReadInput(const TSignalSet& signal, int slot) {
     double value = 0;
-    if (!ReadSignal(c_.link, signal, &value)) return PollStep::kEndPass;
+    if (!ReadSignal(c_.link, c_.ledgers[kModuleV120], signal, &value)) return PollStep::kEndPass;
     c_.signals.RawValues.SetSlot(slot, value);
     return PollStep::kDone;
   }
@@ -98,6 +105,7 @@ class V120Device {
     if (signal.Kind != kKindInt && signal.Kind != kKindLong) return PollStep::kNoExchange;
     const std::array<int32_t, 1> items = {*item};
     c_.link.SetIntArray(VisionUnit{signal.DevNum}, signal.Addr, 1, items, signal.Kind == kKindLong);
+    RecordExchange(c_.ledgers[kModuleV120], c_.link.LastExchange());
     return PollStep::kDone;
   }
 

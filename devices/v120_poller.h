@@ -11,7 +11,9 @@
 //
 // The loop (passes, pacing, line recovery) is the poller skeleton's (devices/poller_skeleton.h);
 // this poller supplies the V120 steps. Each exchange names its unit (VisionUnit), so the
-// link's UnitID stays as its owner set it.
+// link's UnitID stays as its owner set it. Every exchange, reads and writes, is booked in the
+// V-120's bus ledger (good with its round-trip, or failed by cause), and so is a reopened
+// line.
 //
 // Ownership and threads: everything the context refers to belongs to the state owner and
 // must outlive the poller thread, which is the only caller of the link's exchanges. The
@@ -22,6 +24,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "devices/bus_ledger.h"
 #include "devices/vision_link.h"
 #include "plant/control_state.h"
 #include "plant/poller_counters.h"
@@ -36,6 +39,7 @@ struct V120PollerContext {
   Setpoints& setpoints;
   PollerCounters& counters;
   TVisionLink& link;  // VisionLink
+  BusLedgers& ledgers;
 };
 
 inline constexpr const char* kTextV120ReadFault = "Ошибка в  V120_read";

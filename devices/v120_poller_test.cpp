@@ -18,7 +18,7 @@ using plantsim::DeviceId;
 class V120PollerTest : public testing::PlantPollerTest {
  protected:
   V120PollerContext Context() {
-    return V120PollerContext{control_, signals_, setpoints_, counters_, vision_};
+    return V120PollerContext{control_, signals_, setpoints_, counters_, vision_, ledgers_};
   }
 
   uint64_t V120Requests() const { return plant_->Requests(DeviceId::kV120); }

@@ -96,6 +96,12 @@ VisionReplyCheck CheckVisionReply(std::string_view reply, std::string_view stx1,
   return VisionReplyCheck::kOk;
 }
 
+bool IsVisionErrorReply(std::string_view reply, std::string_view stx1) {
+  constexpr size_t kUnitLength = 2;
+  return reply.size() >= stx1.size() + kVisionEchoLength &&
+         reply.substr(stx1.size() + kUnitLength, 2) == "ER";
+}
+
 std::optional<int32_t> ParseVisionHex(std::string_view group) {
   if (group.empty() || group.size() > 8) return std::nullopt;
   uint32_t value = 0;

@@ -79,6 +79,10 @@ VisionReplyCheck CheckVisionReply(std::string_view reply, std::string_view stx1,
 // more than 8 digits.
 std::optional<int32_t> ParseVisionHex(std::string_view group);
 
+// Whether a reply line that passed CheckVisionReply is the controller's error reply, "ER" in
+// place of the command's echo: stx1, unit (2), "ER", error code, checksum.
+bool IsVisionErrorReply(std::string_view reply, std::string_view stx1);
+
 enum class VisionDataResult { kOk, kTooShort, kConvertError };
 
 // Bits of a read-bits reply: bits[j] = 1 when character j of data is '1', else 0. kTooShort

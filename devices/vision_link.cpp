@@ -321,34 +321,50 @@ void TVisionLink::ReleasePort() {
 }
 
 bool TVisionLink::SendString(std::string_view text) {
-  if (!Active()) return false;
+  std::chrono::steady_clock::time_point start;
+  return SendLine(text, &start) == Send::kSent;
+}
+
+TVisionLink::Send TVisionLink::SendLine(std::string_view text,
+                                        std::chrono::steady_clock::time_point* start) {
+  if (!Active()) return Send::kNotSent;
   std::array<uint8_t, kVisionMaxRequestLength + 1> buffer;
   if (text.size() > kVisionMaxRequestLength) {
     ErrMessage(kTextSendFailed);
-    return false;
+    return Send::kNotSent;
   }
   std::copy(text.begin(), text.end(), buffer.begin());
   buffer[text.size()] = '\r';
   const std::span<const uint8_t> frame(buffer.data(), text.size() + 1);
 
-  bool written = false;
+  Send result = Send::kSent;
   {
     std::lock_guard lock(portMutex_);
-    if (!port_) return false;  // released since the check above
+    if (!port_) return Send::kNotSent;  // released since the check above
     port_->DiscardInput();
+    *start = std::chrono::steady_clock::now();
     const PortIo io = port_->Write(frame);
     // Wait until the line has sent it, so the second discard drops what arrived during
     // the request (the echo of an RS-485 converter), not before it.
-    written = io.Ok() && io.count == frame.size() && port_->Drain();
+    if (!io.Ok() || io.count != frame.size()) {
+      // A write the line did not take within its budget is the line's failure too.
+      result = io.status == PortStatus::kOk || io.status == PortStatus::kIoError
+                   ? Send::kLineError
+                   : Send::kInterrupted;
+    } else if (!port_->Drain()) {
+      // The drain does not say why it failed: an I/O error shows on the port, anything else
+      // is taken as this side's interrupt.
+      result = port_->LineFailed() ? Send::kLineError : Send::kInterrupted;
+    }
     port_->DiscardInput();
     sendCounter_.fetch_add(1, std::memory_order_relaxed);
   }
-  if (!written) {
+  if (result != Send::kSent) {
     ErrMessage(kTextSendFailed);
-    return false;
+    return result;
   }
   SetStatus("Send() OK");
-  return true;
+  return Send::kSent;
 }
 
 std::string TVisionLink::ReciveString() {
@@ -362,10 +378,15 @@ TVisionLink::Receive TVisionLink::ReceiveLine(std::string& line) {
   if (!port_) return Receive::kNoPort;
   const uint32_t start = TickCount();
   VisionLineAssembler assembler;
+  Receive failure = Receive::kSilent;
   for (;;) {
     uint8_t byte = 0;
     const PortIo io = port_->Read(std::span<uint8_t>(&byte, 1));
-    if (!io.Ok()) break;  // an I/O error, or the port is being released
+    if (!io.Ok()) {
+      // An I/O error, or the port is being released.
+      failure = io.status == PortStatus::kIoError ? Receive::kLineError : Receive::kInterrupted;
+      break;
+    }
     if (io.count == 1) {
       switch (assembler.Push(byte)) {
         case VisionLineAssembler::Step::kMore:
@@ -377,13 +398,16 @@ TVisionLink::Receive TVisionLink::ReceiveLine(std::string& line) {
           return Receive::kLine;
         case VisionLineAssembler::Step::kTooLong:
           ErrMessage(kTextReplyTooLong);
-          return Receive::kFailed;
+          return Receive::kTooLong;
       }
     }
-    if (TicksBetween(start, TickCount()) > kReceiveBudgetMs) break;
+    if (TicksBetween(start, TickCount()) > kReceiveBudgetMs) {
+      if (!assembler.Line().empty()) failure = Receive::kCutShort;
+      break;
+    }
   }
   ErrMessage(kTextReceiveFailed);
-  return Receive::kFailed;
+  return failure;
 }
 
 // ---- exchanges -------------------------------------------------------------------------
@@ -406,29 +430,98 @@ void TVisionLink::ReleaseExchangeLock() {
 }
 
 bool TVisionLink::SendCommand(std::string& reply) {
+  SetLastExchange({});
   if (!TakeExchangeLock()) {
     ErrMessage(kTextLockBusy);
     return false;
   }
-  const bool sent = SendString(QueryString());
-  const bool received = sent && ReceiveLine(reply) != Receive::kFailed;
+  std::chrono::steady_clock::time_point start;
+  const Send sent = SendLine(QueryString(), &start);
+  bool received = false;
+  BusExchange exchange;
+  if (sent == Send::kLineError) {
+    exchange = BusExchange::Fault(BusFault::kIoError);
+  } else if (sent == Send::kSent) {
+    const Receive got = ReceiveLine(reply);
+    switch (got) {
+      case Receive::kLine:
+        exchange = BusExchange::Good(RoundTripSince(start));
+        break;
+      case Receive::kNoPort:
+      case Receive::kInterrupted:
+        break;  // this side released the port or stopped: not counted
+      case Receive::kSilent:
+        exchange = BusExchange::Fault(BusFault::kTimeout);
+        break;
+      case Receive::kCutShort:
+        exchange = BusExchange::Fault(BusFault::kIncomplete);
+        break;
+      case Receive::kTooLong:
+        exchange = BusExchange::Fault(BusFault::kWrongPeer);
+        break;
+      case Receive::kLineError:
+        exchange = BusExchange::Fault(BusFault::kIoError);
+        break;
+    }
+    // A port released before the receive still counts as received, as designed: the empty
+    // reply then fails the reply check.
+    received = got == Receive::kLine || got == Receive::kNoPort;
+  }
   ReleaseExchangeLock();
+  SetLastExchange(exchange);
   return received;
 }
 
 bool TVisionLink::GetQueryRez(std::string& reply) {
   std::string line;
   if (!SendCommand(line)) return false;
-  VisionReplyCheck check = CheckVisionReply(line, STX1(), &reply);
-  if (check != VisionReplyCheck::kOk) {
-    SetStatus(VisionReplyCheckText(check));
-    return false;
+  const std::string stx1 = STX1();
+  VisionReplyCheck check = CheckVisionReply(line, stx1, &reply);
+  switch (check) {
+    case VisionReplyCheck::kOk:
+      // The controller's refusal still passes as a reply here, as designed; the ledger
+      // books it as the device's error.
+      if (IsVisionErrorReply(line, stx1)) RecordReplyFault(BusFault::kDeviceError);
+      return true;
+    case VisionReplyCheck::kTooShort:
+      RecordReplyFault(BusFault::kIncomplete);
+      break;
+    case VisionReplyCheck::kNoStx1:
+      // Not the start of a reply (noise before it, another talker): not this controller's
+      // answer to the request.
+      RecordReplyFault(BusFault::kWrongPeer);
+      break;
+    case VisionReplyCheck::kCrcError:
+      RecordReplyFault(BusFault::kChecksum);
+      break;
   }
-  return true;
+  SetStatus(VisionReplyCheckText(check));
+  return false;
+}
+
+BusExchange TVisionLink::LastExchange() const {
+  BusExchange exchange;
+  exchange.end = static_cast<BusExchange::End>(lastEnd_.load(std::memory_order_relaxed));
+  exchange.fault = static_cast<BusFault>(lastFault_.load(std::memory_order_relaxed));
+  exchange.roundTrip = std::chrono::microseconds(lastRoundTripUs_.load(std::memory_order_relaxed));
+  return exchange;
+}
+
+void TVisionLink::SetLastExchange(const BusExchange& exchange) {
+  lastEnd_.store(static_cast<uint8_t>(exchange.end), std::memory_order_relaxed);
+  lastFault_.store(static_cast<uint8_t>(exchange.fault), std::memory_order_relaxed);
+  lastRoundTripUs_.store(exchange.roundTrip.count(), std::memory_order_relaxed);
+}
+
+void TVisionLink::RecordReplyFault(BusFault fault) {
+  if (lastEnd_.load(std::memory_order_relaxed) == static_cast<uint8_t>(BusExchange::End::kGood)) {
+    SetLastExchange(BusExchange::Fault(fault));
+  }
 }
 
 bool TVisionLink::GetBitArray(VisionUnit unit, int32_t address, int32_t count,
                               std::span<uint8_t> bits) {
+  SetLastExchange({});
   if (!CountFits(count, bits.size())) return false;
   bits = bits.first(static_cast<size_t>(count));
   if (EmulFlag()) {
@@ -440,11 +533,14 @@ bool TVisionLink::GetBitArray(VisionUnit unit, int32_t address, int32_t count,
   PrepareCommand(unit, VisionReadCommand("RB", address, count));
   std::string data;
   if (!GetQueryRez(data)) return false;
-  return ParseVisionBits(data, bits) == VisionDataResult::kOk;
+  if (ParseVisionBits(data, bits) == VisionDataResult::kOk) return true;
+  RecordReplyFault(BusFault::kWrongPeer);  // a reply that does not carry what was asked
+  return false;
 }
 
 bool TVisionLink::SetBitArray(VisionUnit unit, int32_t address, int32_t count,
                               std::span<const uint8_t> bits) {
+  SetLastExchange({});
   if (!CountFits(count, bits.size())) return false;
   bits = bits.first(static_cast<size_t>(count));
   if (EmulFlag()) {
@@ -458,6 +554,7 @@ bool TVisionLink::SetBitArray(VisionUnit unit, int32_t address, int32_t count,
 
 bool TVisionLink::GetIntArray(VisionUnit unit, int32_t address, int32_t count,
                               std::span<int32_t> values, bool isLong) {
+  SetLastExchange({});
   if (!CountFits(count, values.size())) return false;
   values = values.first(static_cast<size_t>(count));
   if (EmulFlag()) {
@@ -469,12 +566,15 @@ bool TVisionLink::GetIntArray(VisionUnit unit, int32_t address, int32_t count,
   PrepareCommand(unit, VisionReadCommand(isLong ? "RNL" : "RW", address, count));
   std::string data;
   if (!GetQueryRez(data)) return false;
+  // A reply that does not carry what was asked is not this request's answer.
   switch (ParseVisionInts(data, isLong ? 8 : 4, values)) {
     case VisionDataResult::kOk:
       return true;
     case VisionDataResult::kTooShort:
+      RecordReplyFault(BusFault::kWrongPeer);
       return false;
     case VisionDataResult::kConvertError:
+      RecordReplyFault(BusFault::kWrongPeer);
       Beep();
       SetStatus(kTextIntConvert);
       return false;
@@ -484,6 +584,7 @@ bool TVisionLink::GetIntArray(VisionUnit unit, int32_t address, int32_t count,
 
 bool TVisionLink::SetIntArray(VisionUnit unit, int32_t address, int32_t count,
                               std::span<const int32_t> values, bool isLong) {
+  SetLastExchange({});
   if (!CountFits(count, values.size())) return false;
   values = values.first(static_cast<size_t>(count));
   if (EmulFlag()) {

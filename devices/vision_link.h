@@ -18,6 +18,7 @@
 #define KALVIX_DEVICES_VISION_LINK_H_
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "devices/bus_exchange.h"
 
 namespace kalvix {
 
@@ -96,6 +99,13 @@ class TVisionLink {
   // Whether the port met an I/O error since it was opened (see SerialPort::LineFailed).
   bool LineFailed();
 
+  // How the last exchange of an array operation, GetQueryRez or SendCommand ended on the
+  // line, for the bus ledger (devices/bus_exchange.h): meaningful on the thread that made
+  // it, right after the call. Not counted when nothing was sent (emulation, not Active, a
+  // count that does not fit, the exchange lock busy) or when the port was released or the
+  // stop request came during the exchange.
+  BusExchange LastExchange() const;
+
   // The port of every later connection watches `fd`, the stop request's descriptor (see
   // SerialPort::WatchStop): while a stop is requested, a send or receive in progress ends at
   // once and fails. The owner sets it once, before the first connection.
@@ -145,8 +155,23 @@ class TVisionLink {
                    bool isLong);
 
  private:
-  enum class Receive { kLine, kNoPort, kFailed };
+  enum class Send { kSent, kNotSent, kLineError, kInterrupted };
+  // SendString; *start: when the request was handed to the port.
+  Send SendLine(std::string_view text, std::chrono::steady_clock::time_point* start);
+  // kNoPort: released before the receive; the failures below all end as "not received".
+  enum class Receive {
+    kLine,
+    kNoPort,
+    kSilent,       // no byte within the budget
+    kCutShort,     // bytes, but no CR within the budget
+    kTooLong,      // no CR within kVisionMaxReplyLength bytes
+    kLineError,    // a read failed with an I/O error
+    kInterrupted,  // a read was interrupted (the port being released, a stop)
+  };
   Receive ReceiveLine(std::string& line);
+  void SetLastExchange(const BusExchange& exchange);
+  // A good exchange becomes the fault its reply shows.
+  void RecordReplyFault(BusFault fault);
   bool Connect(int32_t speed);  // ConnectToPort; the caller holds activeMutex_
   void ReleasePort();           // the caller holds activeMutex_
   // Sets CommandLine and always rebuilds QueryString for `unit`, so that an exchange never
@@ -175,6 +200,10 @@ class TVisionLink {
   std::atomic<bool> recived_{false};
   std::atomic<bool> emulFlag_{false};
   std::atomic<int> stopFd_{-1};  // see WatchStop
+  // LastExchange, written by the exchanging thread.
+  std::atomic<uint8_t> lastEnd_{0};
+  std::atomic<uint8_t> lastFault_{0};
+  std::atomic<int64_t> lastRoundTripUs_{0};
 
   // Emulation lists, guarded by emulMutex_.
   mutable std::mutex emulMutex_;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "devices/bus_ledger.h"
 #include "devices/modbus_io.h"
 #include "devices/vision_link.h"
 #include "journal/event_log.h"
@@ -105,6 +106,7 @@ class PlantPollerTest : public ::testing::Test {
   ControlState control_;
   Setpoints setpoints_;
   PollerCounters counters_;
+  BusLedgers ledgers_;
   TModBUS modbus_{workDir_};
   TVisionLink vision_;
 };
