@@ -28,5 +28,8 @@ plant_start_simulator build/bin "$INI" "$RUN"
 
 # The task stored after the start reaches the task page.
 ( sleep 8 && plant_sql "insert into control_vector values (now(), 'operator@plant', 1.62, 355)" ) &
+TASK_PID=$!
 QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" build/bin/kalvix-screenshots --config "$INI" --out "$OUT"
-wait
+# Only the task's sleeper: a bare `wait` would also wait for the simulator, which runs on
+# until the exit trap ends it.
+wait "$TASK_PID"

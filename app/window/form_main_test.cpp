@@ -12,6 +12,7 @@
 
 #include "app/config_file.h"
 #include "app/display_format.h"
+#include "app/window/bus_ledger_panel.h"
 #include "app/window/emulator_page.h"
 #include "app/window/plant_state_page.h"
 #include "app/window/settings_page.h"
@@ -197,6 +198,120 @@ TEST_F(FormMainTest, StartPollShowTasksAndStop) {
   EXPECT_FALSE(status->ButStop->isEnabled());
   EXPECT_EQ(status->LabelWorkTime->text(), "");
   EXPECT_EQ(window_->TrayIconIndexShown(), 0);
+}
+
+// The panel beside the module grid shows the bus ledger of the module whose row was clicked
+// last: that module's figures and no other's, and what is recorded later with the page's
+// refresh. The grid itself keeps its texts and selects nothing.
+TEST_F(FormMainTest, ModuleRowShowsItsBusLedger) {
+  StatusPage* status = window_->TabSheet2;
+  BusLedgerPanel* panel = status->PanelBusLedger;
+  QTableWidget* grid = status->StringGrid_state;
+  const auto gridTexts = [&] {
+    QStringList texts;
+    for (int r = 0; r < grid->rowCount(); ++r) {
+      for (int c = 0; c < grid->columnCount(); ++c) texts << CellText(grid, r, c);
+    }
+    return texts;
+  };
+  const QStringList designedTexts = gridTexts();
+
+  // Beside the grid, which stays in its place, inside the page, with every caption and value
+  // whole (none squeezed below the width of its text).
+  const QRect gridPlace = grid->geometry();
+  const auto laidOut = [&] {
+    for (const QLabel* label : panel->findChildren<QLabel*>()) {
+      if (label->width() < label->sizeHint().width()) return false;
+    }
+    return grid->geometry() == gridPlace && !panel->geometry().intersects(gridPlace) &&
+           status->rect().contains(panel->geometry()) &&
+           panel->height() >= panel->sizeHint().height();
+  };
+  EXPECT_TRUE(laidOut());
+
+  // Nothing clicked yet: the first module.
+  EXPECT_EQ(panel->LabelBusModule->text(), "Обменов с JUMO 1:");
+
+  // The time shown has whole seconds: the second before the records or the one after them.
+  const auto recorded = [](const std::function<void()>& record) {
+    const auto second = [] { return FormatDateTime("dd.mm.yyyy hh:nn:ss", Now()); };
+    const std::string from = second();
+    record();
+    return std::pair{QString::fromStdString(from), QString::fromStdString(second())};
+  };
+  // JUMO 2: 40 answers in 2 ms, 10 in 9.6 ms, the latest in 3.4 ms (p50 is the 26th of 51).
+  const auto jumo2Time = recorded([&] {
+    BusLedger& l = service_->busLedgers[kModuleJumo2];
+    for (int i = 0; i < 40; ++i) l.RecordGood(2000us);
+    for (int i = 0; i < 10; ++i) l.RecordGood(9600us);
+    l.RecordGood(3400us);
+    for (int i = 0; i < 3; ++i) l.RecordFault(BusFault::kTimeout);
+    l.RecordFault(BusFault::kChecksum);
+    l.RecordReopening();
+    l.RecordReopening();
+  });
+  const auto bkTime = recorded([&] {
+    BusLedger& l = service_->busLedgers[kModuleBk003];
+    for (int i = 0; i < 3; ++i) l.RecordGood(150000us);
+    for (int i = 0; i < 4; ++i) l.RecordFault(BusFault::kIncomplete);
+    for (int i = 0; i < 5; ++i) l.RecordFault(BusFault::kWrongPeer);
+    l.RecordFault(BusFault::kDeviceError);
+    for (int i = 0; i < 2; ++i) l.RecordFault(BusFault::kIoError);
+    l.RecordReopening();
+  });
+  // V-120: a count of eight digits beside one of the longest captions.
+  BusLedger& v120 = service_->busLedgers[kModuleV120];
+  for (int i = 0; i < 12345678; ++i) v120.RecordFault(BusFault::kChecksum);
+  const std::pair<QString, QString> never{"", ""};
+
+  const auto ms = [](double x) {
+    return x < 0 ? QString() : QString::fromStdString(FormatFixed(x, 1));
+  };
+  struct Case {
+    int row, column;  // the cell clicked
+    const char* module;
+    const char* exchanges;
+    double last, p50, p99;                           // round-trips in ms; -1: none shown
+    std::array<const char*, kBusFaultCount> faults;  // in BusFault order
+    const char* reopenings;
+    const std::pair<QString, QString>* lastGood;
+  };
+  const Case cases[] = {
+      {2, 0, "JUMO 2", "55", 3.4, 2, 9.6, {"3", "0", "1", "0", "0", "0"}, "2", &jumo2Time},
+      {4, 1, "BK-003", "15", 150, 150, 150, {"0", "4", "0", "5", "1", "2"}, "1", &bkTime},
+      // The title row chooses nothing: BK-003 stays.
+      {0, 1, "BK-003", "15", 150, 150, 150, {"0", "4", "0", "5", "1", "2"}, "1", &bkTime},
+      {3, 0, "V-120", "12345678", -1, -1, -1, {"0", "0", "12345678", "0", "0", "0"}, "0", &never},
+      {1, 2, "JUMO 1", "0", -1, -1, -1, {"0", "0", "0", "0", "0", "0"}, "0", &never},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "row " << c.row << ", column " << c.column);
+    const QRect cell = grid->visualItemRect(grid->item(c.row, c.column));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(panel->LabelBusModule->text(), QString("Обменов с ") + c.module + ":");
+    EXPECT_EQ(panel->LabelBusExchanges->text(), c.exchanges);
+    EXPECT_EQ(panel->LabelBusRoundTripLast->text(), ms(c.last));
+    EXPECT_EQ(panel->LabelBusRoundTripP50->text(), ms(c.p50));
+    EXPECT_EQ(panel->LabelBusRoundTripP99->text(), ms(c.p99));
+    for (int f = 0; f < kBusFaultCount; ++f) {
+      EXPECT_EQ(panel->LabelBusFaults[f]->text(), c.faults[f]) << kBusFaultNames[f];
+    }
+    EXPECT_EQ(panel->LabelBusReopenings->text(), c.reopenings);
+    const QString shown = panel->LabelBusLastGood->text();
+    EXPECT_TRUE(shown == c.lastGood->first || shown == c.lastGood->second)
+        << shown.toStdString() << " not " << c.lastGood->first.toStdString();
+    EXPECT_TRUE(Until(laidOut, 1000));
+  }
+
+  // The shown module's later records arrive with the refresh, without another click.
+  service_->busLedgers[kModuleJumo1].RecordFault(BusFault::kTimeout);
+  service_->busLedgers[kModuleJumo1].RecordReopening();
+  EXPECT_TRUE(Until([&] { return panel->LabelBusReopenings->text() == "1"; }, 3000));
+  EXPECT_EQ(panel->LabelBusFaults[static_cast<int>(BusFault::kTimeout)]->text(), "1");
+  EXPECT_EQ(panel->LabelBusExchanges->text(), "1");
+
+  EXPECT_EQ(gridTexts(), designedTexts);
+  EXPECT_TRUE(grid->selectedItems().isEmpty());
 }
 
 TEST_F(FormMainTest, OperatorNumbersAreChecked) {

@@ -128,11 +128,24 @@ StatusPage::StatusPage(ServiceState& service, QWidget* parent)
     }
   }
 
+  // The grid selects nothing and takes no focus, as designed; a click on a module's row
+  // chooses the ledger shown beside it.
+  PanelBusLedger = new BusLedgerPanel(service_.busLedgers, this);
+  connect(StringGrid_state, &QTableWidget::cellClicked, this, [this](int row, int) {
+    if (row >= 1 && row <= kModuleCount) PanelBusLedger->ShowModule(static_cast<Module>(row - 1));
+  });
+
+  auto* left = new QVBoxLayout;
+  left->addLayout(buttons);
+  left->addWidget(StringGrid_state);
+  left->addStretch(1);
+  auto* lower = new QHBoxLayout;
+  lower->addLayout(left);
+  lower->addWidget(PanelBusLedger, 1);
+
   auto* page = new QVBoxLayout(this);
   page->addLayout(labels);
-  page->addLayout(buttons);
-  page->addWidget(StringGrid_state);
-  page->addStretch(1);
+  page->addLayout(lower, 1);
 }
 
 void StatusPage::ButStartClick() { kalvix::ButStartClick(service_.acquisition); }
@@ -176,6 +189,7 @@ void StatusPage::Refresh() {
       StringGrid_state->item(m + 1, 2)->setText(errors);
     }
   }
+  PanelBusLedger->Refresh();
 }
 
 }  // namespace kalvix

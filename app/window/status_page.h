@@ -1,5 +1,6 @@
 // The "Текущее состояние" page: the control thread's state and counters, the start and stop
-// buttons, and the module grid with each polled module's last good exchange and its errors.
+// buttons, and the module grid with each polled module's last good exchange and its errors;
+// beside the grid, the bus ledger of the module whose row was clicked last.
 #ifndef KALVIX_APP_WINDOW_STATUS_PAGE_H_
 #define KALVIX_APP_WINDOW_STATUS_PAGE_H_
 
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include "app/service_state.h"
+#include "app/window/bus_ledger_panel.h"
 
 namespace kalvix {
 
@@ -18,7 +20,8 @@ class StatusPage : public QWidget {
  public:
   StatusPage(ServiceState& service, QWidget* parent = nullptr);
 
-  // Steps 1 to 3 of the status refresh: labels, buttons and the module grid.
+  // Steps 1 to 3 of the status refresh: labels, buttons and the module grid; then the bus
+  // ledger panel.
   void Refresh();
 
   QLabel* LabelThreadInfo;
@@ -35,6 +38,7 @@ class StatusPage : public QWidget {
   QPushButton* ButStart;
   QPushButton* ButStop;
   QTableWidget* StringGrid_state;
+  BusLedgerPanel* PanelBusLedger;
 
  private:
   void ButStartClick();
