@@ -113,7 +113,8 @@ depends="$(dpkg-deb -f "$DEB" Depends)"
 echo "Depends: $depends"
 # dpkg-shlibdeps computed the libraries: the database client and the C++ library among them.
 for dependency in adduser libmariadb3 libstdc++6 libqt6widgets6; do
-  grep -qE "(^|, )$dependency( |,|$)" <<<"$depends" || fail "Depends lacks $dependency"
+  sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends" | grep -qxF "$dependency" ||
+    fail "Depends lacks $dependency"
 done
 unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
@@ -168,14 +169,14 @@ fi
 dpkg-query -W -f='${Conffiles}\n' "$PACKAGE" | grep -q "^ $CONF_FILE " ||
   fail "dpkg does not hold $CONF_FILE as a conffile"
 # expected owner and mode of each path the maintainer scripts set up
-while read -r expected path; do
+while read -r path expected; do
   actual="$(owner_and_mode "$path")"
   [ "$actual" = "$expected" ] || fail "$path is $actual, not $expected"
 done <<EOF
-kalvix:kalvix 600 $CONF_FILE
-kalvix:kalvix 750 /etc/kalvix
-kalvix:kalvix 750 $STATE_DIR
-kalvix:adm 2750 $LOG_DIR
+$CONF_FILE kalvix:kalvix 600
+/etc/kalvix kalvix:kalvix 750
+$STATE_DIR kalvix:kalvix 750
+$LOG_DIR kalvix:adm 2750
 EOF
 [ "$(readlink "$STATE_DIR/kalvixsrv.ini")" = "$CONF_FILE" ] ||
   fail "$STATE_DIR/kalvixsrv.ini is no link to $CONF_FILE"
@@ -229,7 +230,12 @@ done
 [ -L "$STATE_DIR/kalvixsrv.ini" ] || fail "saving the settings replaced the link $STATE_DIR/kalvixsrv.ini"
 actual="$(owner_and_mode "$CONF_FILE")"
 [ "$actual" = "kalvix:kalvix 600" ] || fail "after the run $CONF_FILE is $actual"
-grep -qx 'AutoStart=1' "$CONF_FILE" || fail "after the run $CONF_FILE lost the packaged AutoStart=1"
+# The packaged file has no password; the saved one holds the empty password enciphered, and
+# the comments and the lines are kept.
+grep -qE '^Password=.+' "$CONF_FILE" || fail "the service did not save its settings into $CONF_FILE"
+grep -qx 'ModBUS_PortName=COM5' "$CONF_FILE" || fail "after the run $CONF_FILE lost ModBUS_PortName"
+grep -q '^; Settings of the KALVIX reception service' "$CONF_FILE" ||
+  fail "after the run $CONF_FILE lost its comments"
 
 step "apt-get remove $PACKAGE"
 apt-get remove -y -q "$PACKAGE"
