@@ -1,12 +1,14 @@
 # The Debian package kalvix: the three programs, the database scripts, the systemd unit, a
 # default settings file in /etc/kalvix and the kalvix service account (dist/debian/).
 #
-#   cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DKALVIX_BUILD_TESTS=OFF
+#   cmake -S . -B build-deb -G Ninja -DKALVIX_PACKAGE=ON
 #   cmake --build build-deb && (cd build-deb && cpack -G DEB)
 #
 # gives build-deb/kalvix_<version>_amd64.deb; scripts/package-check.sh builds, lints,
-# installs and purges it. Nothing here is built by the normal build: the install rules and
-# the compressed documents are used only by `cmake --install` and cpack.
+# installs and purges it. The normal build builds nothing more for it: the install rules run
+# only under `cmake --install` and cpack, and configuring compresses four small files.
+# The unit and the settings file have absolute destinations (/lib/systemd/system,
+# /etc/kalvix), as the package needs them, whatever the install prefix.
 include(GNUInstallDirs)
 
 set(KALVIX_DEB_DIR ${PROJECT_SOURCE_DIR}/dist/debian)
