@@ -32,9 +32,15 @@ std::string FormatInteger(int64_t value) {
 std::string FormatMetricValue(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-  // Shortest round trip: "0.012", "1e-05", "1.5e+20"; Go's ParseFloat reads each of them.
+  // The shortest text that reads back exactly: plain for the sizes this service has (times,
+  // timestamps, bucket bounds: "0.0001", "1765432109.875"), with an exponent beyond them
+  // ("1e-05", "1.5e+20"). Go's ParseFloat reads each of them.
+  const double size = std::fabs(value);
+  const bool plain = size == 0 || (size >= 1e-4 && size < 1e15);
   char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value,
+                    plain ? std::chars_format::fixed : std::chars_format::scientific);
   return std::string(buffer, result.ptr);
 }
 
