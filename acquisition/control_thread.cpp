@@ -1,6 +1,7 @@
 #include "acquisition/control_thread.h"
 
 #include <chrono>
+#include <optional>
 
 #include "journal/event_log.h"
 #include "plant/stop_pause.h"
@@ -54,14 +55,16 @@ void RunControl(const Acquisition& s) {
   ControlState& c = s.control;
   ControlLoop loop(s);
   if (!loop.Start()) return;
+  std::optional<std::chrono::steady_clock::time_point> aimed;  // none before the first pass
   while (!c.StopRequest.load()) {
     const uint32_t t0 = TickCount();
-    c.CycleStartNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+    const auto start = std::chrono::steady_clock::now();
+    c.CycleStartNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
+    if (aimed) c.CycleStartLateness.Record(start - *aimed);
     loop.RunPass();
     PauseUnlessStopped(c, kCycleRestMs);
-    WaitCycleEnd(c, t0, kCyclePeriodMs);
+    aimed = WaitCycleEnd(c, t0, kCyclePeriodMs);
   }
   loop.Finish();
 }

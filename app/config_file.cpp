@@ -71,6 +71,7 @@ bool ReadKeys(const ProfileFile& ini, Settings& s) {
   s.old_update_mode = ini.ReadBool(m, "old_update_mode", s.old_update_mode);
   s.vk_restart_time = ini.ReadInteger(b, "vk_restart_time", s.vk_restart_time);
   s.max_dg = ini.ReadInteger(m, "max_dg", TruncateToInt(s.max_dg));
+  s.MetricsListen = ini.ReadString(m, "MetricsListen", s.MetricsListen);
   return deciphered;
 }
 
@@ -108,6 +109,7 @@ void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
   ini.WriteBool(m, "old_update_mode", s.old_update_mode);
   ini.WriteInteger(b, "vk_restart_time", s.vk_restart_time);
   ini.WriteInteger(m, "max_dg", TruncateToInt(s.max_dg));
+  ini.WriteString(m, "MetricsListen", s.MetricsListen);
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ Settings Changed() {
   s.SaveLogFlag = false;
   s.old_update_mode = true;
   s.max_dg = 250;
+  s.MetricsListen = "";  // an empty value must read back as empty, not as the default
   s.AutoCleanFlag = false;
   s.DatabaseSize = 365;
   s.Login = "operator";
@@ -96,10 +97,11 @@ TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
   ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
   ProfileFile ini(ini_);
   ASSERT_TRUE(ini.Load());
-  const char* mainKeys[] = {"V120_PortName", "V120_PortSpeed", "ModBUS_PortName",
-                            "ModBUS_PortSpeed", "VK_PortName", "VK_PortSpeed", "VK_device_num",
-                            "bkk23_mask", "MaxWriteCount", "AverageLen", "AutoStart",
-                            "ShowEmulTab", "AutoHide", "SaveLogFlag", "old_update_mode", "max_dg"};
+  const char* mainKeys[] = {
+      "V120_PortName", "V120_PortSpeed", "ModBUS_PortName", "ModBUS_PortSpeed", "VK_PortName",
+      "VK_PortSpeed",  "VK_device_num",  "bkk23_mask",      "MaxWriteCount",    "AverageLen",
+      "AutoStart",     "ShowEmulTab",    "AutoHide",        "SaveLogFlag",      "old_update_mode",
+      "max_dg",        "MetricsListen"};
   for (const char* key : mainKeys) EXPECT_TRUE(ini.ReadValue("main", key)) << key;
   for (const char* key : {"AutoCleanFlag", "DatabaseSize", "Login", "Comp", "Password", "Version"}) {
     EXPECT_TRUE(ini.ReadValue("MySQL", key)) << key;
@@ -109,6 +111,7 @@ TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
   EXPECT_FALSE(ini.ReadValue("MySQL", "ServiceName")) << "read by the entry only, never written";
   EXPECT_FALSE(ini.ReadValue("MySQL", "StartTime"));
   EXPECT_EQ(ini.ReadValue("main", "max_dg"), "-1");
+  EXPECT_EQ(ini.ReadValue("main", "MetricsListen"), "127.0.0.1:9105");
   EXPECT_EQ(ini.ReadString("MySQL", "Password", "").size(), 50u) << "empty password, enciphered";
   EXPECT_EQ(ReadText().substr(0, 32), "just some text\nno sections here\n");
 }

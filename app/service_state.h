@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "acquisition/acquisition.h"
@@ -26,6 +27,7 @@
 #include "devices/modbus_io.h"
 #include "devices/vision_link.h"
 #include "journal/daily_log.h"
+#include "monitor/metrics_endpoint.h"
 #include "persistence/database_thread.h"
 #include "persistence/db_connection.h"
 #include "persistence/journal_record.h"
@@ -70,6 +72,7 @@ struct DatabaseState {
 struct StartupState {
   int StartupTick = 0;
   bool StartupBusy = false;
+  bool MetricsTried = false;  // the metrics endpoint is started at most once per run
 };
 
 class ServiceState final : public PageServices {
@@ -123,6 +126,9 @@ class ServiceState final : public PageServices {
   StartupState startup;
   // What the control thread and the pollers work on: references to the members above.
   const Acquisition acquisition;
+  // The metrics endpoint (app/metrics_start.h), null while off; it reads the members above,
+  // and goes before them.
+  std::unique_ptr<MetricsEndpoint> metrics;
   // Last, so it goes first: it joins every worker before anything they use is destroyed.
   WorkerThreads workers;
 };

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "acquisition/control_thread.h"
+#include "app/metrics_start.h"
 #include "journal/event_log.h"
 
 namespace kalvix {
@@ -28,6 +29,9 @@ bool RunStartupTick(ServiceState& s, const StartupHooks& hooks) {
       st.StartupBusy = false;
       if (hooks.configLoaded) hooks.configLoaded();
       s.signals.ResetAverages(loaded.AverageLen);
+      // Here and not after tick 9: while the server is away the ticks come back to 5 under
+      // AutoStart, and that is when the endpoint matters most.
+      StartMetrics(s);
       break;
     }
     case 7:

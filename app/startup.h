@@ -1,7 +1,7 @@
 // The start-up ticks: the first ticks of the 250 ms status timer hide the window (tick 2),
-// load the settings and the signal set (tick 5), fill the settings page (tick 7) and start
-// acquisition when AutoStart is set (tick 9). The window supplies what only it can do; the
-// headless program leaves those hooks empty.
+// load the settings and the signal set and start the metrics endpoint (tick 5), fill the
+// settings page (tick 7) and start acquisition when AutoStart is set (tick 9). The window
+// supplies what only it can do; the headless program leaves those hooks empty.
 #ifndef KALVIX_APP_STARTUP_H_
 #define KALVIX_APP_STARTUP_H_
 

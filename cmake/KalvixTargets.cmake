@@ -2,7 +2,8 @@
 #
 # One folder of the service, built as the static library kalvix_NAME, which links only the
 # libraries of the folders below it (DEPENDS). The folders' one-way order is
-#   util -> journal -> plant -> devices | persistence -> acquisition -> app -> app/window
+#   util -> journal -> plant -> devices | persistence -> acquisition -> monitor -> app
+#   -> app/window
 # and scripts/check-layers.sh, run by ctest, keeps every include in that order. The suites that
 # the folder registers afterwards with kalvix_add_test link this library.
 function(kalvix_add_layer NAME)

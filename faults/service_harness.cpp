@@ -91,6 +91,7 @@ void ServiceHarness::WriteSettings(const std::string& extra) {
       << "ModBUS_PortName=" << LinePath(Line::kModbus).string() << "\n"
       << "V120_PortName=" << LinePath(Line::kVision).string() << "\n"
       << "VK_PortName=" << LinePath(Line::kBk003).string() << "\n"
+      << "MetricsListen=" << metricsListen_ << "\n"
       << "[MySQL]\nComp=" << server_->Socket() << "\nServiceName=\nStartTime=0\n"
       << extra;
 }

@@ -49,7 +49,7 @@ class ServiceHarness : public ::testing::Test {
   static void ReloadDatabase();
 
   // The settings file the service will read: AutoStart, the three lines, the server's
-  // socket. Extra text is appended ("[main]\nKey=value\n" style).
+  // socket, MetricsListen (metricsListen_). Extra text is appended to the [MySQL] section.
   void WriteSettings(const std::string& extra = "");
   fs::path LinePath(plantsim::Line line) const;
   // Points the line's link at `plant`'s pseudo-terminal.
@@ -92,6 +92,9 @@ class ServiceHarness : public ::testing::Test {
   DbConnection db_;
   pid_t pid_ = -1;
   std::vector<std::string> serviceEnv_;  // "NAME=value" for the service's environment
+  // [main] MetricsListen; empty by default, so that no suite's service takes the default port
+  // that a service of another run may hold.
+  std::string metricsListen_;
 };
 
 }  // namespace kalvix::faults

@@ -60,7 +60,10 @@ bool SqlStatementQueue::Append(std::string_view sql, std::function<void()> lost)
     std::function<void()> wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (statements_.size() > kMaxWaiting) return false;
+      if (statements_.size() > kMaxWaiting) {
+        refused_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+      }
       statements_.push_back(Item{std::string(sql), std::move(lost)});
       wake = wake_;
     }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -60,6 +61,8 @@ class SqlStatementQueue : public StatementSink {
   void GiveUpKept();
 
   size_t Count() const;
+  // Statements refused because the queue was full, over the life of the queue.
+  uint64_t Refused() const { return refused_.load(std::memory_order_relaxed); }
 
   // `wake` is called after every statement appended, on the appending thread, with no lock of
   // the queue held (the database thread's wakeup). It may be set at any time; clear it only
@@ -95,6 +98,7 @@ class SqlStatementQueue : public StatementSink {
   std::function<bool()> serverDown_;  // guarded by mutex_
   int headLostAttempts_ = 0;          // guarded by mutex_; lost connections under the head
   std::atomic<bool> serverBusy_{false};
+  std::atomic<uint64_t> refused_{0};
   std::function<void()> wake_;  // guarded by mutex_
 };
 

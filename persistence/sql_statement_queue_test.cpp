@@ -66,8 +66,10 @@ TEST_F(SqlStatementQueueTest, RunsInOrderAtMostTwelvePerTick) {
 TEST_F(SqlStatementQueueTest, BacklogWhileDisconnectedRunsAfterReconnection) {
   work_.Disconnect();
   for (int i = 0; i < 101; ++i) ASSERT_TRUE(queue_.QueueStatement(Insert(i))) << i;
+  EXPECT_EQ(queue_.Refused(), 0u);
   EXPECT_FALSE(queue_.QueueStatement(Insert(101)));  // the 102nd is refused
-  EXPECT_EQ(Tick(), 0);                              // nothing runs while down
+  EXPECT_EQ(queue_.Refused(), 1u);
+  EXPECT_EQ(Tick(), 0);  // nothing runs while down
   EXPECT_EQ(queue_.Count(), 101u);
 
   ASSERT_TRUE(work_.Connect().ok());

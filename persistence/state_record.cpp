@@ -33,7 +33,12 @@ bool StateRecord::UpdateStateRecord(const SignalSet& set, SelectSource& selects,
       }
       rowChecked_ = true;
     }
-    statements.QueueStatement(StateRecordStatement(set));
+    if (statements.QueueStatement(StateRecordStatement(set))) {
+      lastQueuedNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count(),
+                          std::memory_order_relaxed);
+    }
     return true;
   } catch (...) {
     PostEvent("!!! Ошибка в функции UpdateStateRecord() !!!");

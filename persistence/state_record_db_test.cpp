@@ -64,5 +64,26 @@ TEST_F(StateRecordTest, ExistingRowIsNeverInsertedAgain) {
   EXPECT_EQ(DbNumberOr(db_.Value("select count(*) from last_state"), 0), 1);
 }
 
+// The stamp the metrics read moves when the queue takes the row, and not when it refuses it.
+TEST_F(StateRecordTest, QueuedStampMovesOnlyWhenTheQueueTakesTheRow) {
+  UseSignals({Signal("PLS", "READ")});
+  db_.Exec("insert into last_state (RecMoment) values (now())");
+  StateRecord record;
+  EXPECT_EQ(record.LastQueuedNs(), 0);
+  {
+    SelectServerThread window(selects_, work_);
+    ASSERT_TRUE(record.UpdateStateRecord(set_, selects_, statements_));
+  }
+  const int64_t first = record.LastQueuedNs();
+  EXPECT_GT(first, 0);
+  while (statements_.QueueStatement("do 0")) {
+  }
+  ASSERT_TRUE(record.UpdateStateRecord(set_, selects_, statements_));
+  EXPECT_EQ(record.LastQueuedNs(), first) << "the full queue refused the row";
+  ASSERT_NO_FATAL_FAILURE(RunStatements());
+  ASSERT_TRUE(record.UpdateStateRecord(set_, selects_, statements_));
+  EXPECT_GT(record.LastQueuedNs(), first);
+}
+
 }  // namespace
 }  // namespace kalvix

@@ -18,10 +18,13 @@ uint32_t CycleWaitMs(uint32_t elapsedMs, uint32_t periodMs) {
   return kOverrunWaitMs;
 }
 
-void WaitCycleEnd(const ControlState& state, uint32_t t0, uint32_t periodMs) {
+std::chrono::steady_clock::time_point WaitCycleEnd(const ControlState& state, uint32_t t0,
+                                                   uint32_t periodMs) {
   const auto start = std::chrono::steady_clock::now();
   const uint32_t wait = CycleWaitMs(TicksBetween(t0, TickCount()), periodMs);
-  state.StopRequest.WaitUntil(start + std::chrono::milliseconds(wait));
+  const auto aim = start + std::chrono::milliseconds(wait);
+  state.StopRequest.WaitUntil(aim);
+  return aim;
 }
 
 }  // namespace kalvix

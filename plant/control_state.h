@@ -8,8 +8,10 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
+#include "plant/duration_histogram.h"
 #include "plant/thread_flags.h"
 #include "util/date_time.h"
 
@@ -38,6 +40,11 @@ struct ControlState {
   // Steady-clock time, in nanoseconds, at which the latest pass of the loop took its start
   // tick; read beside CycleCounter it shows the cycle's pacing from outside the thread.
   std::atomic<int64_t> CycleStartNs{0};
+  // How much later than the pacing aimed each pass began (the first pass of a run aims at
+  // nothing and is not counted). Bounds from 0.1 ms to 1 s: a loaded machine shows in the
+  // millisecond buckets, a thread held up in the upper ones.
+  DurationHistogram CycleStartLateness{100,    250,    500,    1'000,   2'000,   5'000,
+                                       10'000, 25'000, 50'000, 100'000, 250'000, 1'000'000};
 
   std::array<std::atomic<DateTime>, kModuleCount> ModuleLastOk{};
   std::array<std::atomic<int32_t>, kModuleCount> ModuleErrors{};
@@ -45,8 +52,10 @@ struct ControlState {
 
 // Waits for the rest of a period that began at tick t0: until t0 + period when that is at
 // least 50 ms away, else 50 ms; 200 ms when the period has already run out. The wait aims at
-// an absolute point of the steady clock and ends the moment StopRequest is set.
-void WaitCycleEnd(const ControlState& state, uint32_t t0, uint32_t periodMs);
+// an absolute point of the steady clock and ends the moment StopRequest is set. Returns that
+// point: the next pass is late by as much as it begins after it.
+std::chrono::steady_clock::time_point WaitCycleEnd(const ControlState& state, uint32_t t0,
+                                                   uint32_t periodMs);
 
 // The wait WaitCycleEnd makes for a given elapsed time, in milliseconds.
 uint32_t CycleWaitMs(uint32_t elapsedMs, uint32_t periodMs);

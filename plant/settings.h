@@ -25,6 +25,8 @@ struct Settings {
   bool SaveLogFlag = true;
   bool old_update_mode = false;
   double max_dg = -1;  // an integer in the file; 0 or less switches the rise test off
+  // host:port of the metrics endpoint; empty: no endpoint. Read once, at the start-up.
+  std::string MetricsListen = "127.0.0.1:9105";
 
   // [MySQL]
   bool AutoCleanFlag = true;

@@ -3,7 +3,7 @@
 # folder, runs the measurements against the simulated plant and private MariaDB servers, and
 # writes the figures to the results folder (summary.txt plus each measurement's raw output).
 #
-#   scripts/bench.sh                      about 40 minutes with the defaults below
+#   scripts/bench.sh                      about 45 minutes with the defaults below
 #   KALVIX_BENCH_CYCLES=60 KALVIX_BENCH_CHANGES=20 KALVIX_BENCH_FOOTPRINT_SECONDS=60 \
 #     KALVIX_BENCH_ONLY="cycles latency" scripts/bench.sh
 #
@@ -17,7 +17,10 @@
 #   KALVIX_BENCH_MODBUS_MIN_TIME    seconds per Modbus master benchmark (10)
 #   KALVIX_BENCH_SQL_STATEMENTS     statements per kind for the mariadb client (5000)
 #   KALVIX_BENCH_SPOOL_MINUTES      minute rows in the spool written back (1440: a day)
+#   KALVIX_BENCH_METRICS_SECONDS    how long the services with and without the metrics
+#                                   endpoint are watched (300; scraped every 5 s)
 #   KALVIX_BENCH_ONLY               a subset of: footprint latency cycles startup modbus sql spool
+#                                   metrics
 #
 # The service runs as a renamed copy of kalvixd (kalvixd-bench), because kalvixd refuses to
 # start while another process of that name runs: a test suite or demo elsewhere on the
@@ -35,7 +38,8 @@ STARTUP_RUNS="${KALVIX_BENCH_STARTUP_RUNS:-5}"
 MODBUS_MIN_TIME="${KALVIX_BENCH_MODBUS_MIN_TIME:-10}"
 SQL_STATEMENTS="${KALVIX_BENCH_SQL_STATEMENTS:-5000}"
 SPOOL_MINUTES="${KALVIX_BENCH_SPOOL_MINUTES:-1440}"
-ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup modbus sql spool}"
+METRICS_SECONDS="${KALVIX_BENCH_METRICS_SECONDS:-300}"
+ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup modbus sql spool metrics}"
 # The 90-signal plant: the 27 of the default plant and this many more on the V120.
 EXTRA_SIGNALS=63
 # Seconds after the service's start before its CPU time is counted (start-up excluded).
@@ -49,6 +53,7 @@ targets=(kalvixd kalvix-plantsim bench_cycle_timing bench_device_latency bench_s
 wants modbus && targets+=(bench_modbus_master)
 wants sql && targets+=(bench_sql_throughput)
 wants spool && targets+=(bench_spool_replay)
+wants metrics && targets+=(bench_metrics_scrape)
 # The window program, when the tree has it already.
 # (grep -c, not -q: under pipefail a grep that stops reading early fails the pipeline.)
 if [ "$(cmake --build "$BUILD" --target help | grep -c '^kalvixsrv:')" -gt 0 ]; then
@@ -91,9 +96,9 @@ note() { echo "$*" | tee -a "$RESULTS/summary.txt"; }
 loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
 # A stack: a private MariaDB server and the simulated plant, with a settings file in DIR that
-# points at both. Sets STACK_SOCKET.
+# points at both; MAIN_LINES (optional) are added to its [main] section. Sets STACK_SOCKET.
 start_stack() {
-  local dir="$1"
+  local dir="$1" main_lines="${2:-}"
   mkdir -p "$dir"
   bash scripts/mariadb.sh start "$dir/db" >/dev/null
   DBS+=("$dir/db")
@@ -103,6 +108,7 @@ start_stack() {
 [main]
 AutoStart=1
 AverageLen=10
+$main_lines
 [MySQL]
 Comp=$STACK_SOCKET
 ServiceName=
@@ -295,6 +301,48 @@ if wants spool; then
   "$BIN/bench_spool_replay" --socket "$spool_socket" --folder "$RUN/spool/files" \
     --minutes "$SPOOL_MINUTES" >"$RESULTS/spool.txt" 2>&1 || true
   sed 's/^/  /' "$RESULTS/spool.txt" | tee -a "$RESULTS/summary.txt"
+fi
+
+# ---- the metrics endpoint: the service with it, scraped every 5 s, beside one without ----------
+if wants metrics; then
+  note
+  note "== metrics endpoint: kalvixd with it (scraped every 5 s) and without, side by side"
+  metrics_port="$("$BIN/bench_metrics_scrape" --free-port)"
+  start_stack "$RUN/metrics-on" "MetricsListen=127.0.0.1:$metrics_port"
+  start_stack "$RUN/metrics-off" "MetricsListen="
+  # Two names: the single-copy check would let only one of them run.
+  cp "$BIN/kalvixd" "$RUN/bin/kalvixd-bench-on"
+  cp "$BIN/kalvixd" "$RUN/bin/kalvixd-bench-off"
+  "$RUN/bin/kalvixd-bench-on" --config "$RUN/metrics-on/kalvixsrv.ini" \
+    >"$RUN/metrics-on/kalvixd.out" 2>&1 &
+  on_pid=$!
+  PIDS+=("$on_pid")
+  "$RUN/bin/kalvixd-bench-off" --config "$RUN/metrics-off/kalvixsrv.ini" \
+    >"$RUN/metrics-off/kalvixd.out" 2>&1 &
+  off_pid=$!
+  PIDS+=("$off_pid")
+  sleep "$FOOTPRINT_WARMUP"
+  hz="$(getconf CLK_TCK)"
+  on_cpu0="$(proc_cpu_ticks "$on_pid")"
+  off_cpu0="$(proc_cpu_ticks "$off_pid")"
+  "$BIN/bench_metrics_scrape" --port "$metrics_port" --interval-ms 5000 \
+    --count "$((METRICS_SECONDS / 5))" --samples "$RESULTS/metrics-scrape-5s-samples.txt" \
+    >"$RESULTS/metrics-scrape-5s.txt" 2>&1 || true
+  on_cpu1="$(proc_cpu_ticks "$on_pid")"
+  off_cpu1="$(proc_cpu_ticks "$off_pid")"
+  for which in on off; do
+    pid_var="${which}_pid"
+    pid="${!pid_var}"
+    note "  kalvixd $which: VmRSS $(proc_status_kb "$pid" VmRSS) kB, RssAnon $(proc_status_kb "$pid" RssAnon) kB, VmHWM $(proc_status_kb "$pid" VmHWM) kB, threads $(proc_status_kb "$pid" Threads)"
+  done
+  note "  CPU over ${METRICS_SECONDS} s: on $(awk -v a="$on_cpu0" -v b="$on_cpu1" -v hz="$hz" 'BEGIN { printf "%.2f", (b - a) / hz }') s, off $(awk -v a="$off_cpu0" -v b="$off_cpu1" -v hz="$hz" 'BEGIN { printf "%.2f", (b - a) / hz }') s"
+  note "  scrapes every 5 s: $(tr '\n' ' ' <"$RESULTS/metrics-scrape-5s.txt")"
+  "$BIN/bench_metrics_scrape" --port "$metrics_port" --interval-ms 0 --count 1000 \
+    --samples "$RESULTS/metrics-scrape-burst-samples.txt" >"$RESULTS/metrics-scrape-burst.txt" 2>&1 || true
+  note "  1000 scrapes back to back: $(tr '\n' ' ' <"$RESULTS/metrics-scrape-burst.txt")"
+  note "  kalvixd on after the burst: VmRSS $(proc_status_kb "$on_pid" VmRSS) kB, RssAnon $(proc_status_kb "$on_pid" RssAnon) kB"
+  stop_pid "$on_pid"
+  stop_pid "$off_pid"
 fi
 
 note

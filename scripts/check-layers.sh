@@ -2,7 +2,8 @@
 # Keeps the folders in their one-way layers: a folder may include its own headers and those
 # of the folders below it, never those above it or beside it.
 #
-#   util -> journal -> plant -> devices | persistence -> acquisition -> app -> app/window
+#   util -> journal -> plant -> devices | persistence -> acquisition -> monitor -> app
+#   -> app/window
 #
 # devices and persistence stand side by side and include neither each other. Test support
 # (testing/) and the simulated plant (tools/plantsim/) serve tests, benchmarks and tools:
@@ -21,8 +22,9 @@ rank_of() {
     plant) echo 2 ;;
     devices | persistence) echo 3 ;;
     acquisition) echo 4 ;;
-    app) echo 5 ;;
-    app/window) echo 6 ;;
+    monitor) echo 5 ;;
+    app) echo 6 ;;
+    app/window) echo 7 ;;
     *) echo "" ;;
   esac
 }
@@ -31,7 +33,7 @@ rank_of() {
 folder_of() {
   case "$1" in
     app/window/*) echo app/window ;;
-    util/* | journal/* | plant/* | devices/* | persistence/* | acquisition/* | app/*)
+    util/* | journal/* | plant/* | devices/* | persistence/* | acquisition/* | monitor/* | app/*)
       echo "${1%%/*}" ;;
     *) echo "" ;;
   esac
@@ -65,7 +67,7 @@ check_tree() {
         failures=$((failures + 1))
       fi
     done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
-  done < <(find util journal plant devices persistence acquisition app \
+  done < <(find util journal plant devices persistence acquisition monitor app \
              -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
   if [ "$failures" -gt 0 ]; then
     echo "check-layers: $failures include(s) break the layers" >&2
@@ -93,6 +95,7 @@ self_test() {
                  'devices/c.cpp:#include "persistence/e.h"' \
                  'plant/b.h:#include "app/window/w.h"' \
                  'app/f.cpp:#include "app/window/w.h"' \
+                 'monitor/m.cpp:#include "app/d.h"' \
                  'devices/g.cpp:#include "testing/t.h"'; do
     local file="${planted%%:*}" text="${planted#*:}"
     cp -r "$tmp" "$tmp.case"
