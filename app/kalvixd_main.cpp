@@ -14,6 +14,7 @@
 
 #include "app/instance_count.h"
 #include "app/periodic_loop.h"
+#include "app/program_version.h"
 #include "app/process_entry.h"
 #include "app/service_jobs.h"
 #include "app/service_state.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-constexpr const char* kVersion = "1.20";
 
 }  // namespace
 
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cl.version) {
-    std::cout << "kalvixd " << kVersion << "\n";
+    std::cout << "kalvixd " << kProgramVersion << "\n";
     return 0;
   }
   if (InstanceCount(ExecutablePath()) >= 2) return 0;

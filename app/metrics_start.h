@@ -5,12 +5,10 @@
 #ifndef KALVIX_APP_METRICS_START_H_
 #define KALVIX_APP_METRICS_START_H_
 
+#include "app/program_version.h"
 #include "app/service_state.h"
 
 namespace kalvix {
-
-// The version kalvixd and kalvixsrv print and the metrics show.
-inline constexpr const char* kProgramVersion = "1.20";
 
 // Starts the endpoint unless it was tried before in this run; the window thread's (or
 // kalvixd's main thread's) start-up only.

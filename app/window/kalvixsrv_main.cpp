@@ -17,6 +17,7 @@
 
 #include "app/instance_count.h"
 #include "app/process_entry.h"
+#include "app/program_version.h"
 #include "app/service_state.h"
 #include "app/shutdown_signals.h"
 #include "app/window/form_main.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-constexpr const char* kVersion = "1.20";
 
 // Replaces this process by kalvixd from the same folder, with the same arguments.
 int ExecHeadless(char** argv) {
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cl.version) {
-    std::cout << "kalvixsrv " << kVersion << "\n";
+    std::cout << "kalvixsrv " << kProgramVersion << "\n";
     return 0;
   }
   if (cl.headless) return ExecHeadless(argv);
