@@ -19,6 +19,7 @@
 #include "devices/modbus_io.h"
 #include "faults/service_harness.h"
 #include "testing/http_client.h"
+#include "testing/promtool_check.h"
 #include "tools/plantsim/plant_simulator.h"
 
 namespace kalvix::faults {
@@ -170,17 +171,10 @@ TEST_F(MetricsScrapeTest, PromtoolAcceptsItAndARealPrometheusScrapesIt) {
 
   const auto scrape = HttpRequest(port_, "GET", "/metrics");
   ASSERT_TRUE(scrape.has_value());
-  const fs::path text = dir_ / "scrape.txt";
-  std::ofstream(text) << scrape->body;
-  const std::string command = "promtool check metrics < '" + text.string() + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string said;
-  char buffer[512];
-  while (const size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, n);
-  const int status = ::pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
-  EXPECT_EQ(said, "");
+  const PromtoolVerdict verdict = CheckMetricsWithPromtool(scrape->body, dir_ / "scrape.txt");
+  ASSERT_TRUE(verdict.ran);
+  EXPECT_EQ(verdict.exitCode, 0) << verdict.said;
+  EXPECT_EQ(verdict.said, "");
 
   struct Request {
     const char* method;

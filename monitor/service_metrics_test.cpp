@@ -1,13 +1,11 @@
 #include "monitor/service_metrics.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "testing/promtool_check.h"
 #include "testing/scratch_folder.h"
 
 namespace kalvix {
@@ -150,18 +148,11 @@ TEST_F(ServiceMetricsTest, PromtoolFindsNothingToSay) {
       control_.CycleStartLateness.Record(milliseconds(2));
       control_.CycleCounter = 1;
     }
-    const auto file = folder.Path() / "metrics.txt";
-    std::ofstream(file) << Render();
-    const std::string command = "promtool check metrics < '" + file.string() + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string said;
-    char buffer[512];
-    while (const size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, n);
-    const int status = ::pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << said;
-    EXPECT_EQ(said, "");
+    const PromtoolVerdict verdict =
+        CheckMetricsWithPromtool(Render(), folder.Path() / "metrics.txt");
+    ASSERT_TRUE(verdict.ran);
+    EXPECT_EQ(verdict.exitCode, 0) << verdict.said;
+    EXPECT_EQ(verdict.said, "");
   }
 }
 
