@@ -46,7 +46,9 @@ bool WaitForAcquisitionToEnd(ServiceState& s, std::chrono::milliseconds bound) {
 
 void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   Settings settings = s.SettingsSnapshot();
-  if (!LoadConfigFile(s.paths.iniFileName, settings)) {
+  const bool read = LoadConfigFile(s.paths.iniFileName, settings);
+  s.startup.SettingsRead = true;
+  if (!read) {
     // The settings read before the failure are kept; nothing after it runs.
     s.ReplaceSettings(settings);
     return;

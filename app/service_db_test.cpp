@@ -17,6 +17,7 @@
 #include "app/process_entry.h"
 #include "app/service_jobs.h"
 #include "app/startup.h"
+#include "testing/file_text.h"
 #include "testing/test_database.h"
 
 namespace kalvix {
@@ -57,9 +58,7 @@ class ServiceTest : public DbTest {
     service_->log.EnableDrain();
     return *service_;
   }
-  void LoadDefaultPlant() {
-    db_.InstallDefaultPlant();
-  }
+  void LoadDefaultPlant() { db_.InstallDefaultPlant(); }
   // Waits until `done` holds or `limit` passes; the database thread serves the queues.
   bool RunWindowUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -169,8 +168,22 @@ TEST_F(ServiceTest, ShutdownWritesTheLastJournalRowsAndTheSettings) {
   std::ifstream log(today);
   std::stringstream text;
   text << log.rdbuf();
-  EXPECT_NE(text.str().find("--> Завершение работы перед выгрузкой Windows <---"), std::string::npos)
+  EXPECT_NE(text.str().find("--> Завершение работы перед выгрузкой Windows <---"),
+            std::string::npos)
       << "the last events reach the log file";
+}
+
+// A stop before the start-up has read the settings file leaves the file as the site wrote
+// it: the defaults in memory are not saved over it.
+TEST_F(ServiceTest, ShutdownBeforeTheSettingsAreReadLeavesTheFileAlone) {
+  ServiceState& s = Service(db_.Server().socketPath, "[main]\nModBUS_PortName=/dev/ttyS7\n");
+  const std::string before = ReadFileText(ini_);
+  DrainEvents();
+  ShutdownService(s, ShutdownReason::kSessionEnd);
+  EXPECT_EQ(ReadFileText(ini_), before);
+  const std::string log = ReadFileText(dir_ / "LOG" / DailyLog::FileNameFor(Now()));
+  EXPECT_NE(log.find("--- Файл настроек не сохранен: он еще не был прочитан ---"),
+            std::string::npos);
 }
 
 // The server ends the window thread's session after a quiet time (wait_timeout, 8 hours by
@@ -194,9 +207,11 @@ TEST_F(ServiceTest, UserConnectionEndedByTheServerServesEveryCallerAgain) {
          RunWindowUntil([&] { return s.workers.Running() == 0; }, 10s);
          return started;
        }},
-      {"task page", [&] { return EnterOperatorTask(s, "1.5", "300").kind == OperatorTaskResult::kStored; }},
+      {"task page",
+       [&] { return EnterOperatorTask(s, "1.5", "300").kind == OperatorTaskResult::kStored; }},
       {"signal set reload", [&] { return LoadSignalSet(s.db.user, s.signals).ok(); }},
-      {"editor", [&] {
+      {"editor",
+       [&] {
          DbResult rows;
          return s.db.user.Query("select * from kalibr", rows).ok() && !rows.rows.empty();
        }},
@@ -227,9 +242,9 @@ TEST_F(ServiceTest, ControlThreadEndsWhenItsPortCannotBeOpened) {
 TEST_F(ServiceTest, EmulatedPlantRunsWithoutPortsAndStops) {
   LoadDefaultPlant();
   const std::string missing = (dir_ / "ttyNONE").string();
-  ServiceState& s = Service(db_.Server().socketPath,
-                            "[main]\nModBUS_PortName=" + missing + "\nV120_PortName=" + missing +
-                                "\nVK_PortName=" + missing + "\n");
+  ServiceState& s = Service(db_.Server().socketPath, "[main]\nModBUS_PortName=" + missing +
+                                                         "\nV120_PortName=" + missing +
+                                                         "\nVK_PortName=" + missing + "\n");
   LoadConfig(s, hooks_.loadConfigTiming);
   s.control.JumoEmulFlag = true;
   s.control.V120EmulFlag = true;

@@ -66,7 +66,13 @@ void ShutdownService(ServiceState& s, ShutdownReason reason) {
   s.db.thread.Stop();
   // What the server could not take before the end waits in the spool for the next start.
   s.db.statements.GiveUpKept();
-  SaveConfig(s.paths.iniFileName, s.SettingsSnapshot(), s.cipher);
+  // Ended before the start-up read the file (a stop in its first second): what memory holds
+  // are the defaults, and writing them back would wipe the site's settings.
+  if (s.startup.SettingsRead) {
+    SaveConfig(s.paths.iniFileName, s.SettingsSnapshot(), s.cipher);
+  } else {
+    PostEvent("--- Файл настроек не сохранен: он еще не был прочитан ---");
+  }
   s.db.user.Disconnect();
   s.db.work.Disconnect();
   s.workers.JoinAll(kControlExitBound);

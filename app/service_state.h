@@ -73,6 +73,9 @@ struct StartupState {
   int StartupTick = 0;
   bool StartupBusy = false;
   bool MetricsTried = false;  // the metrics endpoint is started at most once per run
+  // The settings file has been read in this run; until then the settings in memory are the
+  // defaults, which the shutdown must not write over the site's file.
+  bool SettingsRead = false;
 };
 
 class ServiceState final : public PageServices {
