@@ -361,7 +361,7 @@ start_missing() {
 }
 
 do_start() {
-  local attempt rc first=1 running
+  local attempt rc first=1 running up
   running="$(running_nodes)"
   if [ -n "$running" ]; then
     load_ports || die "nodes run but $ENVFILE does not name their ports"
@@ -388,8 +388,8 @@ do_start() {
     write_env
   done
   [ "$rc" -eq 0 ] || die "the cluster did not start"
-  running=($(running_nodes))
-  create_database "${running[0]}"
+  up=($(running_nodes))
+  create_database "${up[0]}"
   print_details
 }
 
