@@ -361,7 +361,7 @@ start_missing() {
 }
 
 do_start() {
-  local attempt rc first=1 running up
+  local rc first=1 running up
   running="$(running_nodes)"
   if [ -n "$running" ]; then
     load_ports || die "nodes run but $ENVFILE does not name their ports"
@@ -376,7 +376,7 @@ do_start() {
       first="$(bootstrap_node)"
     fi
   fi
-  for attempt in 1 2 3; do
+  for _ in 1 2 3; do
     rc=0
     start_missing "$first" || rc=$?
     [ "$rc" -eq 2 ] && [ -z "$running" ] || break
@@ -388,7 +388,7 @@ do_start() {
     write_env
   done
   [ "$rc" -eq 0 ] || die "the cluster did not start"
-  up=($(running_nodes))
+  mapfile -t up < <(running_nodes)
   create_database "${up[0]}"
   print_details
 }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Pieces shared by the scripts that run private MariaDB servers in folders of their own
 # (mariadb.sh: one server; galera.sh: a three-node cluster). Sourced, not run.
 #
@@ -31,8 +32,8 @@ port_in_use() {
 }
 
 pick_port() {
-  local port tries
-  for tries in $(seq 1 200); do
+  local port
+  for _ in $(seq 1 200); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
     case " $* " in *" $port "*) continue ;; esac
     if ! port_in_use "$port"; then echo "$port"; return 0; fi
