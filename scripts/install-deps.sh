@@ -11,6 +11,7 @@ PACKAGES=(
   libsystemd-dev                       # readiness, status and watchdog for systemd
   prometheus                           # promtool and a real server scraping the endpoint
   mariadb-server mariadb-client        # the private server of the tests and the demo
+  galera-4 mariadb-backup              # the three-node test cluster and its state transfer
   qt6-base-dev                         # the window program (Qt 6 Widgets, Qt Test)
   googletest libgtest-dev libgmock-dev # test suites
   libbenchmark-dev                     # micro-benchmarks

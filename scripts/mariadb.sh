@@ -54,47 +54,15 @@ ENVFILE="$DIR/env"
 # A Unix socket path holds at most 107 bytes.
 [ "${#SOCKET}" -le 107 ] || die "the socket path $SOCKET is too long for a Unix socket; use a shorter folder"
 
-SERVER_USER=()
-if [ "$(id -u)" -eq 0 ]; then SERVER_USER=(--user=root); fi
+source "$ROOT/scripts/lib-mariadb.sh"
 
 client() {
   mariadb --no-defaults --socket="$SOCKET" --user=root --connect-timeout=2 "$@"
 }
 
-# The process id of this folder's server, when it runs: the pid file alone could name a
-# process that has since ended and whose id was reused, so the command line must match too.
+# The process id of this folder's server, when it runs.
 server_pid() {
-  local pid
-  [ -r "$PIDFILE" ] || return 1
-  pid="$(tr -dc '0-9' <"$PIDFILE")"
-  [ -n "$pid" ] && [ -r "/proc/$pid/cmdline" ] || return 1
-  tr '\0' '\n' <"/proc/$pid/cmdline" | grep -qxF -- "--datadir=$DATA" || return 1
-  echo "$pid"
-}
-
-# True while the process exists and has not ended: an ended child of ours, or one whose
-# parent does not collect it, stays behind as a zombie that `kill -0` still finds.
-process_alive() {
-  local state
-  state="$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" || return 1
-  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
-}
-
-# True when some socket listens on the TCP port (IPv4 or IPv6).
-port_in_use() {
-  local hex
-  hex="$(printf '%04X' "$1")"
-  awk -v port="$hex" 'NR > 1 { split($2, a, ":"); if (a[2] == port && $4 == "0A") found = 1 }
-                      END { exit found ? 0 : 1 }' /proc/net/tcp /proc/net/tcp6 2>/dev/null
-}
-
-pick_port() {
-  local port tries
-  for tries in $(seq 1 200); do
-    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-    if ! port_in_use "$port"; then echo "$port"; return 0; fi
-  done
-  return 1
+  pid_from_file "$PIDFILE" "--datadir=$DATA"
 }
 
 saved_port() {
@@ -135,17 +103,7 @@ EOF
 
 install_server() {
   echo "mariadb.sh: creating a new server in $DATA"
-  # The bootstrap server's temporary tables go to the folder's own tmp/: in the shared /tmp,
-  # servers created at the same time (test suites run side by side) trip over each other's.
-  mkdir -p "$DIR/tmp"
-  if ! mariadb-install-db --no-defaults --datadir="$DATA" "${SERVER_USER[@]}" \
-      --tmpdir="$DIR/tmp" \
-      --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
-      >"$DIR/install.log" 2>&1; then
-    cat "$DIR/install.log" >&2
-    rm -rf "$DATA"
-    die "mariadb-install-db failed"
-  fi
+  install_data_folder "$DATA" "$DIR/tmp" "$DIR/install.log" || die "mariadb-install-db failed"
 }
 
 # Starts the server on the port and waits until it answers. Returns 0 when it answers,

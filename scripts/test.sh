@@ -2,6 +2,8 @@
 # The one command that checks KALVIX: installs what is missing, builds, and runs the whole
 # test suite three times: a plain build, AddressSanitizer with UndefinedBehaviorSanitizer,
 # and the suites that start threads under ThreadSanitizer. Exits non-zero on any failure.
+# The suites that wait minutes on the clock (label outage) and the one that runs a
+# three-node database cluster of its own (label cluster) run in the plain variant only.
 #
 #   scripts/test.sh            all three variants
 #   KALVIX_VARIANTS="plain" scripts/test.sh    a subset (plain, asan, tsan)
@@ -110,7 +112,7 @@ for variant in $VARIANTS; do
       ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
       UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
       LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan-suppressions.txt:print_suppressions=0" \
-        run_variant "asan+ubsan" build-asan address "-DKALVIX_BUILD_BENCH=OFF" "" -LE outage ;;
+        run_variant "asan+ubsan" build-asan address "-DKALVIX_BUILD_BENCH=OFF" "" -LE 'outage|cluster' ;;
     tsan)
       TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
         run_variant tsan build-tsan thread "-DKALVIX_BUILD_BENCH=OFF" kalvix_thread_suites -L threads ;;
