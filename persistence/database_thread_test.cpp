@@ -17,7 +17,9 @@
 #include "persistence/minute_history.h"
 #include "persistence/retention.h"
 #include "persistence/spool_keeper.h"
+#include "testing/events.h"
 #include "testing/scratch_folder.h"
+#include "testing/tcp_listeners.h"
 #include "testing/test_database.h"
 #include "testing/wait_for.h"
 
@@ -396,6 +398,45 @@ TEST_F(DatabaseThreadTest, ReopensTheWorkConnectionUntilTheServerIsBack) {
   EXPECT_EQ(Stored(), Range(0, 3));
   EXPECT_EQ(DrainEvents(),
             std::vector<std::string>{"=== Соединение с MySQL сервером восстановлено ==="});
+}
+
+// A list of servers none of which gives a session is tried whole once per kReopenInterval:
+// each pass reports one failure (what the designed "MySQL сервер недоступен." counts) and
+// offers each entry one connection, however quickly the entries refuse.
+TEST_F(DatabaseThreadTest, ListOfDeadServersIsOneAttemptPerInterval) {
+  ClosingListener first;
+  ClosingListener second;
+  ASSERT_NE(first.Port(), 0u);
+  ASSERT_NE(second.Port(), 0u);
+  ConnectionParams away = db_.Params();
+  away.Set("HostName", first.Entry() + "," + second.Entry());
+  work_.Disconnect();
+  work_.SetParams(away);
+  work_.Want();
+  ASSERT_TRUE(statements_.QueueStatement(Insert(0)));
+
+  std::mutex mutex;
+  int failures = 0;  // guarded by mutex
+  const auto count = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return failures;
+  };
+  const StopFirst stopFirst(thread_);
+  Thread(kStatementInterval, true, [&](const DbStatus&) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++failures;
+  });
+  const auto start = Clock::now();
+  ASSERT_TRUE(WaitFor([&] { return count() >= 3; }, 10s, 5ms));
+  thread_->Stop();
+  const auto window = Clock::now() - start;
+  const int passes = count();
+  // One pass at once, then one per interval; a pass never tries an entry twice.
+  EXPECT_LE(passes, 2 + window / DatabaseThread::kReopenInterval);
+  EXPECT_EQ(first.Accepted(), passes);
+  EXPECT_EQ(second.Accepted(), passes);
+  EXPECT_EQ(statements_.Count(), 1u);
+  EXPECT_TRUE(DrainEvents().empty());
 }
 
 // Rows kept in the spool are written back in what the live statements leave of each batch:

@@ -191,13 +191,16 @@ void SetConnectionParam(DbConnection& connection, std::string_view name, std::st
 }
 
 DbStatus DbConnection::Connect() {
+  std::string announce;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (handle_ != nullptr) return DbStatus::Ok();
-    DbStatus status = OpenLocked();
+    DbStatus status = OpenLocked(0);
     if (!status.ok()) return status;
     wanted_ = true;
+    announce.swap(announce_);
   }
+  if (!announce.empty()) PostEvent(announce);
   if (afterConnect_) afterConnect_();
   return DbStatus::Ok();
 }
@@ -216,6 +219,7 @@ void DbConnection::Disconnect() {
 }
 
 DbStatus DbConnection::EnsureSession() {
+  std::string announce;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (handle_ != nullptr && std::chrono::steady_clock::now() - lastUse_ >= kIdleProbe) {
@@ -229,20 +233,51 @@ DbStatus DbConnection::EnsureSession() {
     }
     if (handle_ != nullptr) return DbStatus::Ok();
     if (!wanted_) return DbStatus::Error(DbErrorKind::kNotConnected, 0, "not connected");
-    DbStatus status = OpenLocked();
+    DbStatus status = OpenLocked(nextEntry_);
     if (!status.ok()) return status;
+    announce.swap(announce_);
   }
   PostEvent("=== Соединение с MySQL сервером восстановлено ===");
+  if (!announce.empty()) PostEvent(announce);
   if (afterConnect_) afterConnect_();
   return DbStatus::Ok();
 }
 
-DbStatus DbConnection::OpenLocked() {
-  DbEndpoint endpoint;
+DbStatus DbConnection::OpenLocked(size_t first) {
   const std::string hostName = params_.Value("HostName");
-  if (!ParseHostName(hostName, endpoint)) {
+  std::vector<std::string> entries;
+  if (!SplitHostList(hostName, entries)) {
     return DbStatus::Error(DbErrorKind::kBadParameter, 0, "bad host name: " + hostName);
   }
+  if (entries.size() == 1) {
+    DbStatus status = OpenEntryLocked(entries.front());
+    if (status.ok()) {
+      entryInUse_ = 0;
+      serverInUse_ = entries.front();
+    }
+    return status;
+  }
+  DbStatus status;
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const size_t index = (first + k) % entries.size();
+    status = OpenEntryLocked(entries[index]);
+    if (status.ok()) {
+      entryInUse_ = index;
+      nextEntry_ = index;
+      serverInUse_ = entries[index];
+      announce_ = "Подключено к MySQL серверу " + entries[index];
+      return status;
+    }
+    // Whatever kept this server from giving a session (down, refused, not yet in its cluster),
+    // the next one may; the pass reports the last reason, naming the server.
+    status.message = entries[index] + ": " + status.message;
+  }
+  return status;
+}
+
+DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
+  DbEndpoint endpoint;
+  ParseHostName(hostName, endpoint);  // checked by SplitHostList
   MYSQL* handle = mysql_init(nullptr);
   if (handle == nullptr) {
     return DbStatus::Error(DbErrorKind::kRejected, CR_OUT_OF_MEMORY, "out of memory");
@@ -296,6 +331,7 @@ DbStatus DbConnection::OpenLocked() {
 
 void DbConnection::CloseLocked() {
   connected_.store(false, std::memory_order_release);
+  serverInUse_.clear();
   if (handle_ != nullptr) {
     mysql_close(handle_);
     handle_ = nullptr;
@@ -306,6 +342,8 @@ DbStatus DbConnection::FailLocked() {
   const unsigned code = mysql_errno(handle_);
   std::string message = mysql_error(handle_);
   if (IsConnectionLost(code)) {
+    // The server of a lost session is the last one tried again: the next in the list first.
+    nextEntry_ = entryInUse_ + 1;
     CloseLocked();
     return DbStatus::Error(DbErrorKind::kConnectionLost, code, std::move(message));
   }
@@ -406,6 +444,11 @@ DbStatus DbConnection::ShowFields(std::string_view table, std::vector<std::strin
   for (const std::vector<DbValue>& row : result.rows) names.push_back(DbToText(row[column]));
   fields = std::move(names);
   return DbStatus::Ok();
+}
+
+std::string DbConnection::ServerInUse() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return serverInUse_;
 }
 
 unsigned long DbConnection::SessionId() {
