@@ -58,6 +58,10 @@ bool ReadKeys(const ProfileFile& ini, Settings& s) {
   s.SpoolDays = ini.ReadInteger(q, "SpoolDays", s.SpoolDays);
   s.Login = ini.ReadString(q, "Login", s.Login);
   s.Comp = ini.ReadString(q, "Comp", s.Comp);
+  s.SslMode = ini.ReadString(q, "SslMode", s.SslMode);
+  s.SslCa = ini.ReadString(q, "SslCa", s.SslCa);
+  s.SslCert = ini.ReadString(q, "SslCert", s.SslCert);
+  s.SslKey = ini.ReadString(q, "SslKey", s.SslKey);
   // The stored password replaces the one in memory only once it has been deciphered. A
   // text that is no cipher text (a password typed into the file by hand) leaves it as it was.
   const std::string stored = ini.ReadString(q, "Password", "");

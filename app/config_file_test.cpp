@@ -103,7 +103,8 @@ TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
       "AutoStart",     "ShowEmulTab",    "AutoHide",        "SaveLogFlag",      "old_update_mode",
       "max_dg",        "MetricsListen"};
   for (const char* key : mainKeys) EXPECT_TRUE(ini.ReadValue("main", key)) << key;
-  for (const char* key : {"AutoCleanFlag", "DatabaseSize", "Login", "Comp", "Password", "Version"}) {
+  for (const char* key :
+       {"AutoCleanFlag", "DatabaseSize", "Login", "Comp", "Password", "Version"}) {
     EXPECT_TRUE(ini.ReadValue("MySQL", key)) << key;
   }
   EXPECT_TRUE(ini.ReadValue("BK003", "set_timeouts"));
@@ -114,6 +115,28 @@ TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
   EXPECT_EQ(ini.ReadValue("main", "MetricsListen"), "127.0.0.1:9105");
   EXPECT_EQ(ini.ReadString("MySQL", "Password", "").size(), 50u) << "empty password, enciphered";
   EXPECT_EQ(ReadText().substr(0, 32), "just some text\nno sections here\n");
+}
+
+// The TLS keys are the site's own lines: read, never written, so a file without them stays
+// without them and a file with them keeps them as written.
+TEST_F(ConfigFileTest, TlsKeysAreReadAndNeverWritten) {
+  const std::string tls =
+      "[MySQL]\nSslMode=VERIFY_IDENTITY\nSslCa=/etc/kalvix/ca.pem\n"
+      "SslCert=/etc/kalvix/client.pem\nSslKey=/etc/kalvix/client-key.pem\n";
+  WriteText(tls);
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded.SslMode, "VERIFY_IDENTITY");
+  EXPECT_EQ(loaded.SslCa, "/etc/kalvix/ca.pem");
+  EXPECT_EQ(loaded.SslCert, "/etc/kalvix/client.pem");
+  EXPECT_EQ(loaded.SslKey, "/etc/kalvix/client-key.pem");
+  loaded.SslMode = "DISABLED";  // only the file sets them
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  EXPECT_EQ(ReadText().substr(0, tls.size()), tls);
+
+  WriteText("");
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  EXPECT_EQ(ReadText().find("Ssl"), std::string::npos);
 }
 
 TEST_F(ConfigFileTest, LimitsAndEncodingsOnReading) {

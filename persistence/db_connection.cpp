@@ -45,6 +45,46 @@ bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
+// SslMode. kLibrary is no SslMode at all: the client library's own choice, which this
+// library makes without TLS, as the service always ran.
+enum class TlsMode { kLibrary, kDisabled, kPreferred, kRequired, kVerifyCa, kVerifyIdentity };
+
+bool ParseTlsMode(std::string_view text, TlsMode& mode) {
+  struct Name {
+    const char* text;
+    TlsMode mode;
+  };
+  static constexpr Name kNames[] = {{"", TlsMode::kLibrary},
+                                    {"DISABLED", TlsMode::kDisabled},
+                                    {"PREFERRED", TlsMode::kPreferred},
+                                    {"REQUIRED", TlsMode::kRequired},
+                                    {"VERIFY_CA", TlsMode::kVerifyCa},
+                                    {"VERIFY_IDENTITY", TlsMode::kVerifyIdentity}};
+  for (const Name& name : kNames) {
+    if (SameName(text, name.text)) {
+      mode = name.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Hands the TLS settings to the handle. This client library checks the server's certificate
+// against SslCa whenever a CA is given, and its host-name check comes with
+// MYSQL_OPT_SSL_VERIFY_SERVER_CERT: VERIFY_CA is a CA without that flag, VERIFY_IDENTITY a CA
+// with it. Files are given only when named, so the library's defaults stay for the rest.
+void SetTlsOptions(MYSQL* handle, TlsMode mode, const std::string& ca, const std::string& cert,
+                   const std::string& key) {
+  if (mode == TlsMode::kLibrary || mode == TlsMode::kDisabled) return;
+  const my_bool on = 1;
+  const my_bool checkHost = mode == TlsMode::kVerifyIdentity;
+  if (!ca.empty()) mysql_options(handle, MYSQL_OPT_SSL_CA, ca.c_str());
+  if (!cert.empty()) mysql_options(handle, MYSQL_OPT_SSL_CERT, cert.c_str());
+  if (!key.empty()) mysql_options(handle, MYSQL_OPT_SSL_KEY, key.c_str());
+  mysql_options(handle, MYSQL_OPT_SSL_ENFORCE, &on);
+  mysql_options(handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &checkHost);
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // "yyyy-mm-dd", "yyyy-mm-dd hh:nn:ss" and "yyyy-mm-dd hh:nn:ss.ffffff" as the server sends
@@ -278,6 +318,16 @@ DbStatus DbConnection::OpenLocked(size_t first) {
 DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
   DbEndpoint endpoint;
   ParseHostName(hostName, endpoint);  // checked by SplitHostList
+  TlsMode tls = TlsMode::kLibrary;
+  const std::string tlsText = params_.Value("SslMode");
+  if (!ParseTlsMode(tlsText, tls)) {
+    return DbStatus::Error(DbErrorKind::kBadParameter, 0, "bad SslMode: " + tlsText);
+  }
+  const std::string tlsCa = params_.Value("SslCa");
+  if (tls >= TlsMode::kVerifyCa && tlsCa.empty()) {
+    // Without a CA of the site's own there is nothing to check the server against.
+    return DbStatus::Error(DbErrorKind::kBadParameter, 0, "SslMode=" + tlsText + " needs SslCa");
+  }
   MYSQL* handle = mysql_init(nullptr);
   if (handle == nullptr) {
     return DbStatus::Error(DbErrorKind::kRejected, CR_OUT_OF_MEMORY, "out of memory");
@@ -295,6 +345,7 @@ DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
   // socket; the form of HostName decides instead.
   unsigned protocol = endpoint.socketPath.empty() ? MYSQL_PROTOCOL_DEFAULT : MYSQL_PROTOCOL_SOCKET;
   mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol);
+  SetTlsOptions(handle, tls, tlsCa, params_.Value("SslCert"), params_.Value("SslKey"));
 
   const std::string user = params_.Value("User_Name");
   const std::string password = params_.Value("Password");
@@ -310,8 +361,21 @@ DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
     DbStatus status = DbStatus::Error(
         IsConnectionLost(code) ? DbErrorKind::kConnectionLost : DbErrorKind::kRejected, code,
         mysql_error(handle));
+    // The chain was checked first (its failures name their reason); what the library then
+    // reports as a failed validation is the host-name check.
+    if (tls == TlsMode::kVerifyIdentity && code == CR_SSL_CONNECTION_ERROR &&
+        status.message.find("Validation of SSL server certificate failed") != std::string::npos) {
+      status.message += ": the certificate does not name the host " + endpoint.host;
+    }
     mysql_close(handle);
     return status;
+  }
+  // A server without TLS would have been let through in plain text: REQUIRED and stricter
+  // modes must never send the plant's data that way.
+  if (tls >= TlsMode::kRequired && mysql_get_ssl_cipher(handle) == nullptr) {
+    mysql_close(handle);
+    return DbStatus::Error(DbErrorKind::kRejected, CR_SSL_CONNECTION_ERROR,
+                           "TLS is required (SslMode=" + tlsText + ") and the server offers none");
   }
   // Under NO_BACKSLASH_ESCAPES a backslash is an ordinary character, and SqlText's \' would
   // end the literal early: a text from another program could then break or extend a

@@ -41,6 +41,13 @@ struct Settings {
   int Version = 5;
   std::string ServiceName = "mysql";  // read by the process entry only, never written
   int StartTime = 10;                 // seconds; read by the process entry only, never written
+  // TLS to the server, read only (a site sets them by hand): SslMode is DISABLED, PREFERRED,
+  // REQUIRED, VERIFY_CA or VERIFY_IDENTITY, empty for the client library's default (no TLS);
+  // the others are paths of PEM files.
+  std::string SslMode;
+  std::string SslCa;
+  std::string SslCert;
+  std::string SslKey;
 
   // [BK003]
   bool set_timeouts = true;
