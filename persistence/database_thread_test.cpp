@@ -400,6 +400,35 @@ TEST_F(DatabaseThreadTest, ReopensTheWorkConnectionUntilTheServerIsBack) {
             std::vector<std::string>{"=== Соединение с MySQL сервером восстановлено ==="});
 }
 
+// With a list of servers, the statement that meets a lost session stays at the head and runs
+// on the next server once the thread has reopened the connection there; nothing is lost and
+// nothing runs twice.
+TEST_F(DatabaseThreadTest, LostSessionMovesTheQueueToTheNextServer) {
+  if (db_.Server().port == 0) GTEST_FAIL() << "KALVIX_TEST_DB_PORT is not set";
+  const std::string next = "127.0.0.1:" + std::to_string(db_.Server().port);
+  ConnectionParams params = db_.Params();
+  params.Set("HostName", db_.Server().socketPath + "," + next);
+  work_.Disconnect();
+  work_.SetParams(params);
+  ASSERT_TRUE(work_.Connect().ok());
+  const StopFirst stopFirst(thread_);
+  Thread(kStatementInterval, true, [](const DbStatus&) {});
+  ASSERT_TRUE(statements_.QueueStatement(Insert(0)));
+  ASSERT_TRUE(AwaitCount(0));
+  DrainEvents();
+
+  db_.Exec("kill connection " + std::to_string(work_.SessionId()));
+  for (int i = 1; i < 4; ++i) ASSERT_TRUE(statements_.QueueStatement(Insert(i)));
+  EXPECT_TRUE(AwaitCount(0, 5s));
+  EXPECT_EQ(work_.ServerInUse(), next);
+  EXPECT_EQ(Stored(), Range(0, 4));
+  const std::vector<std::string> events = DrainEvents();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].rfind("*** Соединение с MySQL сервером потеряно", 0), 0u) << events[0];
+  EXPECT_EQ(events[1], "=== Соединение с MySQL сервером восстановлено ===");
+  EXPECT_EQ(events[2], "Подключено к MySQL серверу " + next);
+}
+
 // A list of servers none of which gives a session is tried whole once per kReopenInterval:
 // each pass reports one failure (what the designed "MySQL сервер недоступен." counts) and
 // offers each entry one connection, however quickly the entries refuse.
