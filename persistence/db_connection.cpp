@@ -75,7 +75,13 @@ bool ParseTlsMode(std::string_view text, TlsMode& mode) {
 // with it. Files are given only when named, so the library's defaults stay for the rest.
 void SetTlsOptions(MYSQL* handle, TlsMode mode, const std::string& ca, const std::string& cert,
                    const std::string& key) {
-  if (mode == TlsMode::kLibrary || mode == TlsMode::kDisabled) return;
+  if (mode == TlsMode::kLibrary) return;
+  if (mode == TlsMode::kDisabled) {
+    // Said outright, so that a later library that turns TLS on by itself still keeps it off.
+    const my_bool off = 0;
+    mysql_options(handle, MYSQL_OPT_SSL_ENFORCE, &off);
+    return;
+  }
   const my_bool on = 1;
   const my_bool checkHost = mode == TlsMode::kVerifyIdentity;
   if (!ca.empty()) mysql_options(handle, MYSQL_OPT_SSL_CA, ca.c_str());
@@ -308,6 +314,7 @@ DbStatus DbConnection::OpenLocked(size_t first) {
       announce_ = "Подключено к MySQL серверу " + entries[index];
       return status;
     }
+    if (status.kind == DbErrorKind::kBadParameter) return status;  // the same for every entry
     // Whatever kept this server from giving a session (down, refused, not yet in its cluster),
     // the next one may; the pass reports the last reason, naming the server.
     status.message = entries[index] + ": " + status.message;
