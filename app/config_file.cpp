@@ -1,8 +1,16 @@
 #include "app/config_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -31,9 +39,48 @@ bool Deciphers(const std::string& stored) {
   }
 }
 
-// False when the stored password does not decipher; every key is read all the same, so
-// that SaveConfig writes back what the file held, not the defaults.
-bool ReadKeys(const ProfileFile& ini, Settings& s) {
+// Where the password comes from when not from the Password key: PasswordFile, else the
+// systemd credential when its file is there; empty for the key.
+std::string OutsidePasswordPath(const std::string& passwordFile) {
+  if (!passwordFile.empty()) return passwordFile;
+  const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+  if (credentials == nullptr || *credentials == '\0') return {};
+  std::string path = std::string(credentials) + "/" + kCredentialName;
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? path : std::string();
+}
+
+// The password held in path: its first line (a final line break is no part of it). A file
+// others may read is no place for it, so such a file is refused unread.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& why) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    why = "*** MySQL: файл пароля " + path + " не прочитан: " + std::strerror(errno) + " ***";
+    return false;
+  }
+  if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    why = "*** MySQL: файл пароля " + path + " доступен группе или другим (права " + mode +
+          "), пароль не прочитан, подключение не выполнялось ***";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "*** MySQL: файл пароля " + path + " не прочитан: " + std::strerror(errno) + " ***";
+    return false;
+  }
+  std::string value{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const size_t end = value.find_first_of("\r\n");
+  if (end != std::string::npos) value.resize(end);
+  password = std::move(value);
+  return true;
+}
+
+// False, with the reason in why, when the stored password does not decipher or the password
+// file is refused; every key is read all the same, so that SaveConfig writes back what the
+// file held, not the defaults.
+bool ReadKeys(const ProfileFile& ini, Settings& s, std::string& why) {
   const char* m = kSectionMain;
   const char* q = kSectionMySQL;
   const char* b = kSectionBK003;
@@ -58,13 +105,28 @@ bool ReadKeys(const ProfileFile& ini, Settings& s) {
   s.SpoolDays = ini.ReadInteger(q, "SpoolDays", s.SpoolDays);
   s.Login = ini.ReadString(q, "Login", s.Login);
   s.Comp = ini.ReadString(q, "Comp", s.Comp);
-  // The stored password replaces the one in memory only once it has been deciphered. A
-  // text that is no cipher text (a password typed into the file by hand) leaves it as it was.
-  const std::string stored = ini.ReadString(q, "Password", "");
-  const bool deciphered = Deciphers(stored);
-  if (deciphered) {
-    s.Password = stored.empty() ? stored : PasswordCipher::DecipherPassword(stored);
+  s.SslMode = ini.ReadString(q, "SslMode", s.SslMode);
+  s.SslCa = ini.ReadString(q, "SslCa", s.SslCa);
+  s.SslCert = ini.ReadString(q, "SslCert", s.SslCert);
+  s.SslKey = ini.ReadString(q, "SslKey", s.SslKey);
+  s.PasswordFile = ini.ReadString(q, "PasswordFile", s.PasswordFile);
+  const std::string outside = OutsidePasswordPath(s.PasswordFile);
+  s.passwordOutside = !outside.empty();
+  bool passwordRead = true;
+  if (s.passwordOutside) {
+    passwordRead = ReadPasswordFile(outside, s.Password, why);
     s.passwordEntered = false;
+  } else {
+    // The stored password replaces the one in memory only once it has been deciphered. A
+    // text that is no cipher text (a password typed by hand) leaves it as it was.
+    const std::string stored = ini.ReadString(q, "Password", "");
+    passwordRead = Deciphers(stored);
+    if (passwordRead) {
+      s.Password = stored.empty() ? stored : PasswordCipher::DecipherPassword(stored);
+      s.passwordEntered = false;
+    } else {
+      why = kPasswordNotDeciphered;
+    }
   }
   s.Version = ini.ReadInteger(q, "Version", s.Version);
   s.set_timeouts = ini.ReadBool(b, "set_timeouts", s.set_timeouts);
@@ -72,7 +134,7 @@ bool ReadKeys(const ProfileFile& ini, Settings& s) {
   s.vk_restart_time = ini.ReadInteger(b, "vk_restart_time", s.vk_restart_time);
   s.max_dg = ini.ReadInteger(m, "max_dg", TruncateToInt(s.max_dg));
   s.MetricsListen = ini.ReadString(m, "MetricsListen", s.MetricsListen);
-  return deciphered;
+  return passwordRead;
 }
 
 void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
@@ -101,7 +163,8 @@ void WriteKeys(ProfileFile& ini, const Settings& s, PasswordCipher& cipher) {
   ini.WriteString(q, "Comp", s.Comp);
   // A stored text that does not decipher is all there is of that password: it stays as it
   // stands until the operator enters one, rather than give way to the empty password.
-  if (s.passwordEntered || Deciphers(ini.ReadString(q, "Password", ""))) {
+  // A password kept outside the file never enters it.
+  if (!s.passwordOutside && (s.passwordEntered || Deciphers(ini.ReadString(q, "Password", "")))) {
     ini.WriteString(q, "Password", cipher.EncipherPassword(s.Password));
   }
   ini.WriteInteger(q, "Version", s.Version);
@@ -122,9 +185,10 @@ bool LoadConfigFile(const std::filesystem::path& iniFileName, Settings& settings
       // Read as an empty file, as the profile routines have always done, but say so.
       PostEvent("*** Файл настроек не прочитан: " + error + " ***");
     }
-    if (ReadKeys(ini, settings)) return true;
+    std::string why;
+    if (ReadKeys(ini, settings, why)) return true;
     PostEvent("Ошибка в LoadConfig");
-    PostEvent(kPasswordNotDeciphered);
+    PostEvent(why);
     return false;
   } catch (const std::exception& e) {
     PostEvent("Ошибка в LoadConfig");

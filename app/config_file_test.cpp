@@ -103,7 +103,8 @@ TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
       "AutoStart",     "ShowEmulTab",    "AutoHide",        "SaveLogFlag",      "old_update_mode",
       "max_dg",        "MetricsListen"};
   for (const char* key : mainKeys) EXPECT_TRUE(ini.ReadValue("main", key)) << key;
-  for (const char* key : {"AutoCleanFlag", "DatabaseSize", "Login", "Comp", "Password", "Version"}) {
+  for (const char* key :
+       {"AutoCleanFlag", "DatabaseSize", "Login", "Comp", "Password", "Version"}) {
     EXPECT_TRUE(ini.ReadValue("MySQL", key)) << key;
   }
   EXPECT_TRUE(ini.ReadValue("BK003", "set_timeouts"));
@@ -114,6 +115,83 @@ TEST_F(ConfigFileTest, FileWithoutSectionsGivesDefaultsAndSaveWritesEveryKey) {
   EXPECT_EQ(ini.ReadValue("main", "MetricsListen"), "127.0.0.1:9105");
   EXPECT_EQ(ini.ReadString("MySQL", "Password", "").size(), 50u) << "empty password, enciphered";
   EXPECT_EQ(ReadText().substr(0, 32), "just some text\nno sections here\n");
+}
+
+// The TLS keys are the site's own lines: read, never written, so a file without them stays
+// without them and a file with them keeps them as written.
+TEST_F(ConfigFileTest, TlsKeysAreReadAndNeverWritten) {
+  const std::string tls =
+      "[MySQL]\nSslMode=VERIFY_IDENTITY\nSslCa=/etc/kalvix/ca.pem\n"
+      "SslCert=/etc/kalvix/client.pem\nSslKey=/etc/kalvix/client-key.pem\n";
+  WriteText(tls);
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded.SslMode, "VERIFY_IDENTITY");
+  EXPECT_EQ(loaded.SslCa, "/etc/kalvix/ca.pem");
+  EXPECT_EQ(loaded.SslCert, "/etc/kalvix/client.pem");
+  EXPECT_EQ(loaded.SslKey, "/etc/kalvix/client-key.pem");
+  loaded.SslMode = "DISABLED";  // only the file sets them
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  EXPECT_EQ(ReadText().substr(0, tls.size()), tls);
+
+  WriteText("");
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  EXPECT_EQ(ReadText().find("Ssl"), std::string::npos);
+}
+
+// A password kept in a file of its own, named by PasswordFile or given as the systemd
+// credential: read from there, and the Password key neither read nor written; a file the
+// group or others may read is refused and no connection follows.
+TEST_F(ConfigFileTest, PasswordFromItsOwnFile) {
+  const std::string file = (dir_ / "db-password").string();
+  const std::string stored = cipher_.EncipherPassword("from the settings file");
+  struct Case {
+    const char* name;
+    bool credential;  // the file is the credential, not PasswordFile
+    mode_t mode;
+    bool read;
+  };
+  const Case cases[] = {
+      {"PasswordFile 0600", false, 0600, true},  {"PasswordFile 0400", false, 0400, true},
+      {"PasswordFile 0644", false, 0644, false}, {"PasswordFile 0640", false, 0640, false},
+      {"credential 0400", true, 0400, true},     {"credential 0644", true, 0644, false},
+  };
+  for (const Case& c : cases) {
+    const fs::path credentials = dir_ / "credentials";
+    fs::create_directories(credentials);
+    const std::string path = c.credential ? (credentials / kCredentialName).string() : file;
+    fs::remove(path);
+    std::ofstream(path, std::ios::binary) << "s3cret, with 'quotes'\n";
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0) << c.name;
+    const std::string text = "[MySQL]\nPassword=" + stored + "\nLogin=kalvix\n" +
+                             (c.credential ? "" : "PasswordFile=" + file + "\n");
+    WriteText(text);
+    if (c.credential) ::setenv("CREDENTIALS_DIRECTORY", credentials.c_str(), 1);
+    Settings loaded;
+    loaded.Password = "before";
+    const bool ok = LoadConfigFile(ini_, loaded);
+    ::unsetenv("CREDENTIALS_DIRECTORY");
+    fs::remove(path);
+    EXPECT_EQ(ok, c.read) << c.name;
+    EXPECT_EQ(loaded.Login, "kalvix") << c.name << ": the other keys are read";
+    const std::vector<std::string> events = DrainEvents();
+    if (c.read) {
+      EXPECT_EQ(loaded.Password, "s3cret, with 'quotes'") << c.name;
+      EXPECT_TRUE(events.empty()) << c.name;
+    } else {
+      EXPECT_NE(loaded.Password, "s3cret, with 'quotes'") << c.name;
+      ASSERT_EQ(events.size(), 2u) << c.name;
+      EXPECT_EQ(events[0], "Ошибка в LoadConfig");
+      EXPECT_NE(events[1].find(path), std::string::npos) << events[1];
+      EXPECT_NE(events[1].find("доступен группе или другим"), std::string::npos) << events[1];
+    }
+    loaded.Password = "typed on the page";
+    loaded.passwordEntered = true;
+    ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_)) << c.name;
+    // The Password line stays as it stood, whatever the password in memory.
+    EXPECT_EQ(ReadText().substr(0, text.size()), text) << c.name;
+    EXPECT_EQ(ReadText().find("s3cret"), std::string::npos) << c.name;
+  }
 }
 
 TEST_F(ConfigFileTest, LimitsAndEncodingsOnReading) {

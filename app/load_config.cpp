@@ -57,6 +57,10 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   SetConnectionParam(s.db.user, "HostName", settings.Comp);
   SetConnectionParam(s.db.user, "User_Name", settings.Login);
   SetConnectionParam(s.db.user, "Password", settings.Password);
+  SetConnectionParam(s.db.user, "SslMode", settings.SslMode);
+  SetConnectionParam(s.db.user, "SslCa", settings.SslCa);
+  SetConnectionParam(s.db.user, "SslCert", settings.SslCert);
+  SetConnectionParam(s.db.user, "SslKey", settings.SslKey);
   // Version chose between two client drivers on the old platform; one client library serves
   // every server here, so it is only kept and written back.
 

@@ -81,4 +81,33 @@ bool ParseHostName(std::string_view hostName, DbEndpoint& endpoint) {
   return true;
 }
 
+bool SplitHostList(std::string_view hostName, std::vector<std::string>& entries) {
+  std::vector<std::string> result;
+  if (hostName.find(',') == std::string_view::npos) {
+    result.emplace_back(hostName);
+  } else {
+    size_t from = 0;
+    while (from <= hostName.size()) {
+      size_t comma = hostName.find(',', from);
+      if (comma == std::string_view::npos) comma = hostName.size();
+      std::string_view entry = hostName.substr(from, comma - from);
+      while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t')) {
+        entry.remove_prefix(1);
+      }
+      while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) {
+        entry.remove_suffix(1);
+      }
+      if (entry.empty()) return false;
+      result.emplace_back(entry);
+      from = comma + 1;
+    }
+  }
+  for (const std::string& entry : result) {
+    DbEndpoint endpoint;
+    if (!ParseHostName(entry, endpoint)) return false;
+  }
+  entries = std::move(result);
+  return true;
+}
+
 }  // namespace kalvix

@@ -43,6 +43,12 @@ struct DbEndpoint {
 // False when the text after the last ':' of a host:port form is no port number (1..65535).
 bool ParseHostName(std::string_view hostName, DbEndpoint& endpoint);
 
+// The servers that HostName names: a comma-separated list, each entry one of the forms above,
+// blanks around an entry ignored. A text without a comma is one entry, as it stands (also
+// the empty text: the client library's default host). False when an entry of a list is empty
+// or does not parse.
+bool SplitHostList(std::string_view hostName, std::vector<std::string>& entries);
+
 }  // namespace kalvix
 
 #endif  // KALVIX_PERSISTENCE_CONNECTION_PARAMS_H_

@@ -70,5 +70,29 @@ TEST(ParseHostName, Forms) {
   }
 }
 
+TEST(SplitHostList, Entries) {
+  struct Case {
+    const char* text;
+    bool ok;
+    std::vector<std::string> entries;
+  };
+  const Case cases[] = {
+      {"db1", true, {"db1"}},
+      {"", true, {""}},  // one entry: the library's default host, as before lists
+      {"db1,db2:3307,/run/db3.sock", true, {"db1", "db2:3307", "/run/db3.sock"}},
+      {" db1 ,\t[::1]:3307 ", true, {"db1", "[::1]:3307"}},
+      {"db1,", false, {}},
+      {",db1", false, {}},
+      {"db1,,db2", false, {}},
+      {"db1,db2:port", false, {}},
+      {"db1:port", false, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> entries{"untouched"};
+    ASSERT_EQ(SplitHostList(c.text, entries), c.ok) << c.text;
+    EXPECT_EQ(entries, c.ok ? c.entries : std::vector<std::string>{"untouched"}) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace kalvix

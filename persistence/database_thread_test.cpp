@@ -17,7 +17,9 @@
 #include "persistence/minute_history.h"
 #include "persistence/retention.h"
 #include "persistence/spool_keeper.h"
+#include "testing/events.h"
 #include "testing/scratch_folder.h"
+#include "testing/tcp_listeners.h"
 #include "testing/test_database.h"
 #include "testing/wait_for.h"
 
@@ -396,6 +398,74 @@ TEST_F(DatabaseThreadTest, ReopensTheWorkConnectionUntilTheServerIsBack) {
   EXPECT_EQ(Stored(), Range(0, 3));
   EXPECT_EQ(DrainEvents(),
             std::vector<std::string>{"=== Соединение с MySQL сервером восстановлено ==="});
+}
+
+// With a list of servers, the statement that meets a lost session stays at the head and runs
+// on the next server once the thread has reopened the connection there; nothing is lost and
+// nothing runs twice.
+TEST_F(DatabaseThreadTest, LostSessionMovesTheQueueToTheNextServer) {
+  if (db_.Server().port == 0) GTEST_FAIL() << "KALVIX_TEST_DB_PORT is not set";
+  const std::string next = "127.0.0.1:" + std::to_string(db_.Server().port);
+  ConnectionParams params = db_.Params();
+  params.Set("HostName", db_.Server().socketPath + "," + next);
+  work_.Disconnect();
+  work_.SetParams(params);
+  ASSERT_TRUE(work_.Connect().ok());
+  const StopFirst stopFirst(thread_);
+  Thread(kStatementInterval, true, [](const DbStatus&) {});
+  ASSERT_TRUE(statements_.QueueStatement(Insert(0)));
+  ASSERT_TRUE(AwaitCount(0));
+  DrainEvents();
+
+  db_.Exec("kill connection " + std::to_string(work_.SessionId()));
+  for (int i = 1; i < 4; ++i) ASSERT_TRUE(statements_.QueueStatement(Insert(i)));
+  EXPECT_TRUE(AwaitCount(0, 5s));
+  EXPECT_EQ(work_.ServerInUse(), next);
+  EXPECT_EQ(Stored(), Range(0, 4));
+  const std::vector<std::string> events = DrainEvents();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].rfind("*** Соединение с MySQL сервером потеряно", 0), 0u) << events[0];
+  EXPECT_EQ(events[1], "=== Соединение с MySQL сервером восстановлено ===");
+  EXPECT_EQ(events[2], "Подключено к MySQL серверу " + next);
+}
+
+// A list of servers none of which gives a session is tried whole once per kReopenInterval:
+// each pass reports one failure (what the designed "MySQL сервер недоступен." counts) and
+// offers each entry one connection, however quickly the entries refuse.
+TEST_F(DatabaseThreadTest, ListOfDeadServersIsOneAttemptPerInterval) {
+  ClosingListener first;
+  ClosingListener second;
+  ASSERT_NE(first.Port(), 0u);
+  ASSERT_NE(second.Port(), 0u);
+  ConnectionParams away = db_.Params();
+  away.Set("HostName", first.Entry() + "," + second.Entry());
+  work_.Disconnect();
+  work_.SetParams(away);
+  work_.Want();
+  ASSERT_TRUE(statements_.QueueStatement(Insert(0)));
+
+  std::mutex mutex;
+  int failures = 0;  // guarded by mutex
+  const auto count = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return failures;
+  };
+  const StopFirst stopFirst(thread_);
+  Thread(kStatementInterval, true, [&](const DbStatus&) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++failures;
+  });
+  const auto start = Clock::now();
+  ASSERT_TRUE(WaitFor([&] { return count() >= 3; }, 10s, 5ms));
+  thread_->Stop();
+  const auto window = Clock::now() - start;
+  const int passes = count();
+  // One pass at once, then one per interval; a pass never tries an entry twice.
+  EXPECT_LE(passes, 2 + window / DatabaseThread::kReopenInterval);
+  EXPECT_EQ(first.Accepted(), passes);
+  EXPECT_EQ(second.Accepted(), passes);
+  EXPECT_EQ(statements_.Count(), 1u);
+  EXPECT_TRUE(DrainEvents().empty());
 }
 
 // Rows kept in the spool are written back in what the live statements leave of each batch:

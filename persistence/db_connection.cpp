@@ -45,6 +45,52 @@ bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
+// SslMode. kLibrary is no SslMode at all: the client library's own choice, which this
+// library makes without TLS, as the service always ran.
+enum class TlsMode { kLibrary, kDisabled, kPreferred, kRequired, kVerifyCa, kVerifyIdentity };
+
+bool ParseTlsMode(std::string_view text, TlsMode& mode) {
+  struct Name {
+    const char* text;
+    TlsMode mode;
+  };
+  static constexpr Name kNames[] = {{"", TlsMode::kLibrary},
+                                    {"DISABLED", TlsMode::kDisabled},
+                                    {"PREFERRED", TlsMode::kPreferred},
+                                    {"REQUIRED", TlsMode::kRequired},
+                                    {"VERIFY_CA", TlsMode::kVerifyCa},
+                                    {"VERIFY_IDENTITY", TlsMode::kVerifyIdentity}};
+  for (const Name& name : kNames) {
+    if (SameName(text, name.text)) {
+      mode = name.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Hands the TLS settings to the handle. This client library checks the server's certificate
+// against SslCa whenever a CA is given, and its host-name check comes with
+// MYSQL_OPT_SSL_VERIFY_SERVER_CERT: VERIFY_CA is a CA without that flag, VERIFY_IDENTITY a CA
+// with it. Files are given only when named, so the library's defaults stay for the rest.
+void SetTlsOptions(MYSQL* handle, TlsMode mode, const std::string& ca, const std::string& cert,
+                   const std::string& key) {
+  if (mode == TlsMode::kLibrary) return;
+  if (mode == TlsMode::kDisabled) {
+    // Said outright, so that a later library that turns TLS on by itself still keeps it off.
+    const my_bool off = 0;
+    mysql_options(handle, MYSQL_OPT_SSL_ENFORCE, &off);
+    return;
+  }
+  const my_bool on = 1;
+  const my_bool checkHost = mode == TlsMode::kVerifyIdentity;
+  if (!ca.empty()) mysql_options(handle, MYSQL_OPT_SSL_CA, ca.c_str());
+  if (!cert.empty()) mysql_options(handle, MYSQL_OPT_SSL_CERT, cert.c_str());
+  if (!key.empty()) mysql_options(handle, MYSQL_OPT_SSL_KEY, key.c_str());
+  mysql_options(handle, MYSQL_OPT_SSL_ENFORCE, &on);
+  mysql_options(handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &checkHost);
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // "yyyy-mm-dd", "yyyy-mm-dd hh:nn:ss" and "yyyy-mm-dd hh:nn:ss.ffffff" as the server sends
@@ -191,13 +237,16 @@ void SetConnectionParam(DbConnection& connection, std::string_view name, std::st
 }
 
 DbStatus DbConnection::Connect() {
+  std::string announce;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (handle_ != nullptr) return DbStatus::Ok();
-    DbStatus status = OpenLocked();
+    DbStatus status = OpenLocked(0);
     if (!status.ok()) return status;
     wanted_ = true;
+    announce.swap(announce_);
   }
+  if (!announce.empty()) PostEvent(announce);
   if (afterConnect_) afterConnect_();
   return DbStatus::Ok();
 }
@@ -216,6 +265,7 @@ void DbConnection::Disconnect() {
 }
 
 DbStatus DbConnection::EnsureSession() {
+  std::string announce;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (handle_ != nullptr && std::chrono::steady_clock::now() - lastUse_ >= kIdleProbe) {
@@ -229,19 +279,61 @@ DbStatus DbConnection::EnsureSession() {
     }
     if (handle_ != nullptr) return DbStatus::Ok();
     if (!wanted_) return DbStatus::Error(DbErrorKind::kNotConnected, 0, "not connected");
-    DbStatus status = OpenLocked();
+    DbStatus status = OpenLocked(nextEntry_);
     if (!status.ok()) return status;
+    announce.swap(announce_);
   }
   PostEvent("=== Соединение с MySQL сервером восстановлено ===");
+  if (!announce.empty()) PostEvent(announce);
   if (afterConnect_) afterConnect_();
   return DbStatus::Ok();
 }
 
-DbStatus DbConnection::OpenLocked() {
-  DbEndpoint endpoint;
+DbStatus DbConnection::OpenLocked(size_t first) {
   const std::string hostName = params_.Value("HostName");
-  if (!ParseHostName(hostName, endpoint)) {
+  std::vector<std::string> entries;
+  if (!SplitHostList(hostName, entries)) {
     return DbStatus::Error(DbErrorKind::kBadParameter, 0, "bad host name: " + hostName);
+  }
+  if (entries.size() == 1) {
+    DbStatus status = OpenEntryLocked(entries.front());
+    if (status.ok()) {
+      entryInUse_ = 0;
+      serverInUse_ = entries.front();
+    }
+    return status;
+  }
+  DbStatus status;
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const size_t index = (first + k) % entries.size();
+    status = OpenEntryLocked(entries[index]);
+    if (status.ok()) {
+      entryInUse_ = index;
+      nextEntry_ = index;
+      serverInUse_ = entries[index];
+      announce_ = "Подключено к MySQL серверу " + entries[index];
+      return status;
+    }
+    if (status.kind == DbErrorKind::kBadParameter) return status;  // the same for every entry
+    // Whatever kept this server from giving a session (down, refused, not yet in its cluster),
+    // the next one may; the pass reports the last reason, naming the server.
+    status.message = entries[index] + ": " + status.message;
+  }
+  return status;
+}
+
+DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
+  DbEndpoint endpoint;
+  ParseHostName(hostName, endpoint);  // checked by SplitHostList
+  TlsMode tls = TlsMode::kLibrary;
+  const std::string tlsText = params_.Value("SslMode");
+  if (!ParseTlsMode(tlsText, tls)) {
+    return DbStatus::Error(DbErrorKind::kBadParameter, 0, "bad SslMode: " + tlsText);
+  }
+  const std::string tlsCa = params_.Value("SslCa");
+  if (tls >= TlsMode::kVerifyCa && tlsCa.empty()) {
+    // Without a CA of the site's own there is nothing to check the server against.
+    return DbStatus::Error(DbErrorKind::kBadParameter, 0, "SslMode=" + tlsText + " needs SslCa");
   }
   MYSQL* handle = mysql_init(nullptr);
   if (handle == nullptr) {
@@ -260,6 +352,7 @@ DbStatus DbConnection::OpenLocked() {
   // socket; the form of HostName decides instead.
   unsigned protocol = endpoint.socketPath.empty() ? MYSQL_PROTOCOL_DEFAULT : MYSQL_PROTOCOL_SOCKET;
   mysql_options(handle, MYSQL_OPT_PROTOCOL, &protocol);
+  SetTlsOptions(handle, tls, tlsCa, params_.Value("SslCert"), params_.Value("SslKey"));
 
   const std::string user = params_.Value("User_Name");
   const std::string password = params_.Value("Password");
@@ -275,8 +368,21 @@ DbStatus DbConnection::OpenLocked() {
     DbStatus status = DbStatus::Error(
         IsConnectionLost(code) ? DbErrorKind::kConnectionLost : DbErrorKind::kRejected, code,
         mysql_error(handle));
+    // The chain was checked first (its failures name their reason); what the library then
+    // reports as a failed validation is the host-name check.
+    if (tls == TlsMode::kVerifyIdentity && code == CR_SSL_CONNECTION_ERROR &&
+        status.message.find("Validation of SSL server certificate failed") != std::string::npos) {
+      status.message += ": the certificate does not name the host " + endpoint.host;
+    }
     mysql_close(handle);
     return status;
+  }
+  // A server without TLS would have been let through in plain text: REQUIRED and stricter
+  // modes must never send the plant's data that way.
+  if (tls >= TlsMode::kRequired && mysql_get_ssl_cipher(handle) == nullptr) {
+    mysql_close(handle);
+    return DbStatus::Error(DbErrorKind::kRejected, CR_SSL_CONNECTION_ERROR,
+                           "TLS is required (SslMode=" + tlsText + ") and the server offers none");
   }
   // Under NO_BACKSLASH_ESCAPES a backslash is an ordinary character, and SqlText's \' would
   // end the literal early: a text from another program could then break or extend a
@@ -296,6 +402,7 @@ DbStatus DbConnection::OpenLocked() {
 
 void DbConnection::CloseLocked() {
   connected_.store(false, std::memory_order_release);
+  serverInUse_.clear();
   if (handle_ != nullptr) {
     mysql_close(handle_);
     handle_ = nullptr;
@@ -306,6 +413,8 @@ DbStatus DbConnection::FailLocked() {
   const unsigned code = mysql_errno(handle_);
   std::string message = mysql_error(handle_);
   if (IsConnectionLost(code)) {
+    // The server of a lost session is the last one tried again: the next in the list first.
+    nextEntry_ = entryInUse_ + 1;
     CloseLocked();
     return DbStatus::Error(DbErrorKind::kConnectionLost, code, std::move(message));
   }
@@ -406,6 +515,11 @@ DbStatus DbConnection::ShowFields(std::string_view table, std::vector<std::strin
   for (const std::vector<DbValue>& row : result.rows) names.push_back(DbToText(row[column]));
   fields = std::move(names);
   return DbStatus::Ok();
+}
+
+std::string DbConnection::ServerInUse() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return serverInUse_;
 }
 
 unsigned long DbConnection::SessionId() {

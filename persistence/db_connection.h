@@ -19,6 +19,13 @@
 // the call, so an idle time-out costs no call at all. The after-connect task runs after
 // every session opened, by Connect() or on a later call.
 //
+// HostName may list several servers, comma-separated (the members of a replicated cluster).
+// Connect() takes the first that answers; a session lost on one entry is opened again on the
+// next (wrapping round), so the statement that met the loss runs on the next server. One pass
+// over the list is one attempt: the caller's pacing and failure count are those of one server.
+// With a list, each new session says which entry it is on ("Подключено к MySQL серверу ...");
+// a single entry logs exactly what it always did.
+//
 // The session uses utf8mb4 and never NO_BACKSLASH_ESCAPES, whatever the server's sql_mode
 // says: every text reaches SQL through SqlText, which escapes with backslashes. Connecting
 // gives up after kConnectTimeoutSeconds, and a statement whose answer does not come within
@@ -96,6 +103,9 @@ class DbConnection {
   // The server's id of the current session (0 when down), for tests and diagnostics.
   unsigned long SessionId();
 
+  // The HostName entry of the current session as written in the list; empty when down.
+  std::string ServerInUse() const;
+
  private:
   // A live session for the next call: a wanted connection whose session was lost, or that
   // does not answer a ping after being idle, is opened again. Runs the after-connect task
@@ -103,7 +113,10 @@ class DbConnection {
   DbStatus EnsureSession();
 
   // These run with mutex_ held.
-  DbStatus OpenLocked();
+  // One pass over the HostName list from entry first (modulo its length). Sets announce_
+  // to the log line that names the server when the list has more than one entry.
+  DbStatus OpenLocked(size_t first);
+  DbStatus OpenEntryLocked(const std::string& entry);
   void CloseLocked();
   DbStatus FailLocked();  // the status of the handle's last error; closes it when lost
   DbStatus RunLocked(std::string_view sql);
@@ -116,6 +129,10 @@ class DbConnection {
   // Between Connect() (or Want()) and Disconnect(); written under mutex_, read without it.
   std::atomic<bool> wanted_{false};
   std::chrono::steady_clock::time_point lastUse_;  // guarded by mutex_
+  size_t entryInUse_ = 0;                          // guarded by mutex_; index in the HostName list
+  size_t nextEntry_ = 0;     // guarded by mutex_; where the next reopening starts
+  std::string serverInUse_;  // guarded by mutex_
+  std::string announce_;     // guarded by mutex_; posted by the opener outside the lock
   std::atomic<bool> connected_{false};
 };
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+#include "testing/events.h"
+#include "testing/tcp_listeners.h"
 #include "testing/test_database.h"
 
 namespace kalvix {
@@ -175,6 +177,80 @@ TEST_F(DbConnectionTest, UnreachableServerFailsPromptly) {
     EXPECT_FALSE(connection.Connected()) << c.host;
     EXPECT_LT(elapsed, std::chrono::seconds(DbConnection::kConnectTimeoutSeconds + 2)) << c.host;
   }
+}
+
+// A list's first entry that cannot give a session costs at most one connection time-out: the
+// connection opens on the next entry and says which one it is on.
+TEST_F(DbConnectionTest, ListSkipsAFirstEntryThatDoesNotAnswer) {
+  SilentListener silent;
+  ASSERT_NE(silent.Port(), 0u);
+  const std::string server = db_.Server().socketPath;
+  const std::string firsts[] = {silent.Entry(), "127.0.0.1:1", "/nonexistent/mysqld.sock"};
+  for (const std::string& first : firsts) {
+    DbConnection connection;
+    ConnectionParams params = db_.Params();
+    params.Set("HostName", first + ", " + server);
+    connection.SetParams(params);
+    DrainEvents();
+    const auto start = std::chrono::steady_clock::now();
+    const DbStatus status = connection.Connect();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(status.ok()) << first << ": " << status.Describe();
+    EXPECT_LT(elapsed, std::chrono::seconds(DbConnection::kConnectTimeoutSeconds + 2)) << first;
+    EXPECT_EQ(connection.ServerInUse(), server) << first;
+    EXPECT_EQ(DrainEvents(), std::vector<std::string>{"Подключено к MySQL серверу " + server})
+        << first;
+  }
+}
+
+// A lost session opens again on the next entry, wrapping round to the first; the statement
+// that met the loss is the caller's to run again.
+TEST_F(DbConnectionTest, LostSessionMovesToTheNextEntryOfTheList) {
+  if (db_.Server().port == 0) GTEST_FAIL() << "KALVIX_TEST_DB_PORT is not set";
+  const std::string entries[] = {db_.Server().socketPath,
+                                 "127.0.0.1:" + std::to_string(db_.Server().port)};
+  DbConnection connection;
+  ConnectionParams params = db_.Params();
+  params.Set("HostName", entries[0] + "," + entries[1]);
+  connection.SetParams(params);
+  ASSERT_TRUE(connection.Connect().ok());
+  EXPECT_EQ(connection.ServerInUse(), entries[0]);
+  DrainEvents();
+  for (int k = 1; k <= 3; ++k) {
+    db_.Exec("kill connection " + std::to_string(connection.SessionId()));
+    EXPECT_EQ(connection.Execute("select 1").kind, DbErrorKind::kConnectionLost) << k;
+    EXPECT_EQ(connection.ServerInUse(), "") << k;
+    ASSERT_TRUE(connection.Execute("select 1").ok()) << k;
+    const std::string& expected = entries[k % 2];
+    EXPECT_EQ(connection.ServerInUse(), expected) << k;
+    EXPECT_EQ(DrainEvents(),
+              (std::vector<std::string>{"=== Соединение с MySQL сервером восстановлено ===",
+                                        "Подключено к MySQL серверу " + expected}))
+        << k;
+  }
+  // A new Connect() starts from the head of the list again.
+  connection.Disconnect();
+  ASSERT_TRUE(connection.Connect().ok());
+  EXPECT_EQ(connection.ServerInUse(), entries[0]);
+}
+
+// A list of servers none of which answers is one failed attempt that tries each entry once
+// and names the last one in its reason.
+TEST_F(DbConnectionTest, ListOfDeadEntriesIsOneAttempt) {
+  ClosingListener first;
+  ClosingListener second;
+  ASSERT_NE(first.Port(), 0u);
+  ASSERT_NE(second.Port(), 0u);
+  DbConnection connection;
+  SetConnectionParam(connection, "HostName", first.Entry() + "," + second.Entry());
+  DrainEvents();
+  const DbStatus status = connection.Connect();
+  EXPECT_TRUE(status.ConnectionDown()) << status.Describe();
+  EXPECT_NE(status.message.find(second.Entry()), std::string::npos) << status.Describe();
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_EQ(first.Accepted(), 1);
+  EXPECT_EQ(second.Accepted(), 1);
+  EXPECT_TRUE(DrainEvents().empty());
 }
 
 TEST_F(DbConnectionTest, WrongDatabaseIsRejected) {

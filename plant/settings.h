@@ -41,6 +41,16 @@ struct Settings {
   int Version = 5;
   std::string ServiceName = "mysql";  // read by the process entry only, never written
   int StartTime = 10;                 // seconds; read by the process entry only, never written
+  // TLS to the server, read only (a site sets them by hand): SslMode is DISABLED, PREFERRED,
+  // REQUIRED, VERIFY_CA or VERIFY_IDENTITY, empty for the client library's default (no TLS);
+  // the others are paths of PEM files.
+  std::string SslMode;
+  std::string SslCa;
+  std::string SslCert;
+  std::string SslKey;
+  // A file that holds the password in clear (mode 0600 or 0400), read only. It, or the
+  // systemd credential kalvix-db-password, replaces the enciphered Password key.
+  std::string PasswordFile;
 
   // [BK003]
   bool set_timeouts = true;
@@ -49,6 +59,9 @@ struct Settings {
   // Not a key: the password in memory was entered on the settings page in this run. Until
   // then a Password text in the file that does not decipher stays there as it stands.
   bool passwordEntered = false;
+  // Not a key: the password came from PasswordFile or the credentials folder, so the
+  // Password key is neither read nor written.
+  bool passwordOutside = false;
 
   bool operator==(const Settings&) const = default;
 };

@@ -13,6 +13,9 @@
 # KALVIX_DB_HOST, KALVIX_DB_USER, KALVIX_DB_DIR. The user root has no password and may log
 # in over the socket and over TCP on 127.0.0.1. The server listens on loopback only.
 #
+# When DIR/tls/ holds ca.pem, server.pem and server-key.pem at a start, the server also
+# offers TLS with them (for the tests of encrypted connections).
+#
 # Starting a running server only prints its details. The TCP port is chosen free at the first
 # start and kept for later starts while it stays free. Works as root (the server then runs
 # as root) and as a normal user.
@@ -109,7 +112,10 @@ install_server() {
 # Starts the server on the port and waits until it answers. Returns 0 when it answers,
 # 2 when the port was taken meanwhile, 1 on any other failure.
 launch() {
-  local port="$1" pid waited=0 log_start
+  local port="$1" pid waited=0 log_start tls=()
+  if [ -f "$DIR/tls/ca.pem" ] && [ -f "$DIR/tls/server.pem" ] && [ -f "$DIR/tls/server-key.pem" ]; then
+    tls=(--ssl-ca="$DIR/tls/ca.pem" --ssl-cert="$DIR/tls/server.pem" --ssl-key="$DIR/tls/server-key.pem")
+  fi
   rm -f "$SOCKET" "$PIDFILE"
   log_start=1
   if [ -f "$ERRLOG" ]; then log_start=$(($(wc -l <"$ERRLOG") + 1)); fi
@@ -120,7 +126,7 @@ launch() {
     --datadir="$DATA" --socket="$SOCKET" --pid-file="$PIDFILE" --log-error="$ERRLOG" \
     --port="$port" --bind-address=127.0.0.1 --skip-name-resolve --tmpdir="$DIR/tmp" \
     --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-    --innodb-buffer-pool-size=64M \
+    --innodb-buffer-pool-size=64M "${tls[@]}" \
     </dev/null >>"$DIR/mysqld.out" 2>&1 9>&- &
   local launched=$!
   while [ "$waited" -lt $((START_TIMEOUT * 10)) ]; do
