@@ -29,17 +29,28 @@ void ServiceHarness::SetUpTestSuite() {
     server_.reset();
     return;
   }
+  UseDatabase(server_->Dir(), server_->Socket(), server_->Socket());
+}
+
+void ServiceHarness::TearDownTestSuite() {
+  suiteDir_.clear();
+  server_.reset();
+}
+
+void ServiceHarness::UseDatabase(const fs::path& dir, const std::string& comp,
+                                 const std::string& testHost) {
+  comp_ = comp;
+  testHost_ = testHost;
   // kalvixd refuses to run beside another copy of itself, which is what the suites running
   // at the same time would be; a copy under a name of this suite's own is a program of its
   // own to that check.
-  program_ = fs::path(server_->Dir()) / ("kalvixd-f" + std::to_string(::getpid()));
+  program_ = dir / ("kalvixd-f" + std::to_string(::getpid()));
   std::error_code error;
   fs::copy_file(fs::path(KALVIX_BIN_DIR) / "kalvixd", program_,
                 fs::copy_options::overwrite_existing, error);
   if (error) program_.clear();
+  suiteDir_ = dir;
 }
-
-void ServiceHarness::TearDownTestSuite() { server_.reset(); }
 
 pid_t ServiceHarness::ServerPid() {
   const std::string text = ReadFileText(fs::path(server_->Dir()) / "mysqld.pid");
@@ -56,23 +67,25 @@ void ServiceHarness::ReloadDatabase() {
 }
 
 void ServiceHarness::SetUp() {
-  ASSERT_NE(server_, nullptr) << "the suite's database server did not start";
-  if (ServerPid() <= 0 || ::kill(ServerPid(), 0) != 0) {
-    ASSERT_TRUE(server_->Run("start"));
+  ASSERT_FALSE(suiteDir_.empty()) << "the suite's database did not start";
+  if (server_ != nullptr) {
+    if (ServerPid() <= 0 || ::kill(ServerPid(), 0) != 0) {
+      ASSERT_TRUE(server_->Run("start"));
+    }
+    ASSERT_NO_FATAL_FAILURE(ReloadDatabase());
   }
-  ASSERT_NO_FATAL_FAILURE(ReloadDatabase());
   std::string error;
   ASSERT_TRUE(plant_.Start(&error)) << error;
   std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
   for (char& c : name) {
     if (c == '/') c = '_';  // parameterised tests are named "Case/0"
   }
-  dir_ = fs::path(server_->Dir()) / ("service-" + name);
+  dir_ = suiteDir_ / ("service-" + name);
   fs::remove_all(dir_);
   fs::create_directories(dir_);
   ini_ = dir_ / "kalvixsrv.ini";
   for (Line line : plantsim::kAllLines) PointLine(line, plant_);
-  SetConnectionParam(db_, "HostName", server_->Socket());
+  SetConnectionParam(db_, "HostName", testHost_);
 }
 
 void ServiceHarness::TearDown() {
@@ -92,7 +105,7 @@ void ServiceHarness::WriteSettings(const std::string& extra) {
       << "V120_PortName=" << LinePath(Line::kVision).string() << "\n"
       << "VK_PortName=" << LinePath(Line::kBk003).string() << "\n"
       << "MetricsListen=" << metricsListen_ << "\n"
-      << "[MySQL]\nComp=" << server_->Socket() << "\nServiceName=\nStartTime=0\n"
+      << "[MySQL]\nComp=" << comp_ << "\nServiceName=\nStartTime=0\n"
       << extra;
 }
 

@@ -3,7 +3,8 @@
 // database, the simulator's request counts and write record, the process itself).
 //
 // The server is started once per suite and its database `kalvix` is rebuilt from
-// db/schema.sql and db/default_plant.sql before every test. The service reaches the
+// db/schema.sql and db/default_plant.sql before every test (a suite on a cluster brings its
+// own database instead). The service reaches the
 // simulated lines through symbolic links in its working folder (jumo, v120, bk003), so a
 // test can take a line away and bring a new one back under the same name, as a USB adapter
 // pulled out and plugged in again does.
@@ -42,14 +43,20 @@ class ServiceHarness : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // A suite against a database of another kind (a cluster) calls this from its own
+  // SetUpTestSuite instead of starting the private server: the folder the service folders go
+  // in, the service's [MySQL] Comp and the HostName of the test's own connection.
+  static void UseDatabase(const fs::path& dir, const std::string& comp,
+                          const std::string& testHost);
+
   static PrivateServer& Server() { return *server_; }
   // The server's process id, from its pid file (0 when it does not run).
   static pid_t ServerPid();
   // Drops the database `kalvix` and loads the schema and the default plant again.
   static void ReloadDatabase();
 
-  // The settings file the service will read: AutoStart, the three lines, the server's
-  // socket, MetricsListen (metricsListen_). Extra text is appended to the [MySQL] section.
+  // The settings file the service will read: AutoStart, the three lines, the suite's
+  // database (comp_), MetricsListen (metricsListen_). Extra text is appended to the [MySQL] section.
   void WriteSettings(const std::string& extra = "");
   fs::path LinePath(plantsim::Line line) const;
   // Points the line's link at `plant`'s pseudo-terminal.
@@ -84,7 +91,10 @@ class ServiceHarness : public ::testing::Test {
 
   static constexpr std::string_view kChildPid = "<child pid>";
 
-  static inline std::unique_ptr<PrivateServer> server_;
+  static inline std::unique_ptr<PrivateServer> server_;  // null for a suite on a cluster
+  static inline fs::path suiteDir_;
+  static inline std::string comp_;
+  static inline std::string testHost_;
   static inline fs::path program_;  // the suite's own copy of kalvixd
   plantsim::PlantSimulator plant_;
   fs::path dir_;

@@ -35,6 +35,11 @@ bool IsConnectionLost(unsigned code) {
     case CR_SERVER_LOST_EXTENDED:  // 2055: the same, with the system error
     case ER_SERVER_SHUTDOWN:       // 1053: the server is shutting down under the statement
     case ER_CONNECTION_KILLED:     // 1927: the session was killed
+    // 1047 from a cluster node that is outside the cluster's primary component (leaving it
+    // for a restart, or not yet rejoined): "WSREP has not yet prepared node for application
+    // use". It serves no statement until it is back, so the statement goes to another node,
+    // as after a loss. A single server never answers a statement with it.
+    case ER_UNKNOWN_COM_ERROR:
       return true;
     default:
       return false;
