@@ -134,6 +134,12 @@ write_times() {
               want = 0 }' "$@"
 }
 
+# Each line holds two sessions (the work and the user connection); the server's default of
+# 151 sessions ends at about 70 lines. Raised for larger runs, never lowered.
+allow_sessions() {  # SOCKET LINES
+  sql "$1" "SET GLOBAL max_connections = GREATEST(@@max_connections, 2 * $2 + 20)"
+}
+
 # The counters read at the start and the end of a period, one "name value" per line.
 STATUS_NAMES="'Com_insert','Com_update','Com_delete','Com_replace','Com_insert_select',
   'Com_update_multi','Com_delete_multi','Com_replace_select','Com_select','Handler_commit',
@@ -345,9 +351,12 @@ measure_run() {
   q="$(awk '$2 != "-" { print $2 }' "$raw-queue" | percentiles /dev/stdin)"
   awk '$2 != "timeout" { print $2 / 1000 }' "$raw-age" >"$raw-age-seconds"
   a="$(percentiles "$raw-age-seconds")"
+  # Lines whose state row the database showed fresh (under 5 s old) at least once.
+  local fresh
+  fresh="$(awk '$2 != "timeout" && $2 < 5000 { seen[$1] = 1 } END { print length(seen) }' "$raw-age")"
   local row cycle_secs
   cycle_secs="$(awk -v a="$scraped0" -v b="$scraped1" 'BEGIN { print b - a }')"
-  row="$(awk -v n="$count" -v up="$lines_up" -v dead="$dead" -v s="$secs" -v hz="$HZ" \
+  row="$(awk -v n="$count" -v up="$lines_up" -v fresh="$fresh" -v dead="$dead" -v s="$secs" -v hz="$HZ" \
     -v cyc="$cycles" -v cs="$cycle_secs" -v w="$writes" -v hc="$hcommits" -v fs="$fsyncs" -v srv="$cpu_servers" \
     -v svc=$((svc1 - svc0)) -v sim=$((sim1 - sim0)) -v mb=$((m1 - m0)) -v mt=$((t1 - t0)) \
     -v ncpu="$(nproc)" -v q="$q" -v a="$a" -v t="$times" -v st="$state_times" -v ref="$refused" \
@@ -355,8 +364,8 @@ measure_run() {
     'function ms(x) { return x == "-" ? x : sprintf("%.2f", x) }
      BEGIN {
        split(q, Q, " "); split(a, A, " "); split(t, T, " "); split(st, S, " ")
-       printf "%d\t%d\t%d\t%.2f\t%.1f\t%.2f\t%.1f\t%.1f\t%s\t%.1f\t%.2f\t%.1f\t%.0f",
-         n, up, dead, cyc / cs / (up ? up : 1), w / s, w / s / n, hc / s, fs / s, srv,
+       printf "%d\t%d\t%d\t%d\t%.2f\t%.1f\t%.2f\t%.1f\t%.1f\t%s\t%.1f\t%.2f\t%.1f\t%.0f",
+         n, up, fresh, dead, cyc / cs / (up ? up : 1), w / s, w / s / n, hc / s, fs / s, srv,
          100 * svc / hz / s, 100 * svc / hz / s / n, 100 * sim / hz / s, 100 * ncpu * mb / mt
        printf "\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%s\n",
          Q[3], Q[4], A[1], A[2], A[3], ms(T[1]), ms(T[2]), ms(T[3]), ms(T[4]), ms(S[1]), ms(S[2]),
@@ -383,17 +392,18 @@ measure_run() {
 print_table() {
   local label="$1"
   note
-  note "$label: N lines; up: answering their metrics at both ends of the period; ended: services"
-  note "  that ended early; cyc/s: cycles per second per line; wr/s: write statements (commits)"
-  note "  per second, all and per line; hcom/s: Handler_commit; fsync/s: InnoDB fsyncs; srvCPU:"
-  note "  the server's CPU, % of one core (per node on the cluster); svcCPU: all kalvixd copies,"
-  note "  and per line; simCPU: all simulators; busy: the whole machine, % of one core (of"
-  note "  $(nproc)00); q: statement queue max and mean of the 1 s samples; age: state row age p50,"
-  note "  p99, max in s; wr: write statement time p50, p99, max, mean in ms; st: the state row's"
-  note "  update alone, p50 and p99 in ms; refused: statements refused by full queues; load: the"
-  note "  1-minute load average at the start"
+  note "$label: N lines; up: answering their metrics at both ends of the period; fresh: whose"
+  note "  state row the database showed under 5 s old; ended: services that ended early; cyc/s:"
+  note "  cycles per second per line; wr/s: write statements (commits) per second, all and per"
+  note "  line; hcom/s: Handler_commit; fsync/s: InnoDB fsyncs; srvCPU: the server's CPU, % of"
+  note "  one core (per node on the cluster); svcCPU: all kalvixd copies, and per line; simCPU:"
+  note "  all simulators; busy: the whole machine, % of one core (of $(nproc)00); q: statement"
+  note "  queue max and mean of the 1 s samples; age: state row age p50, p99, max in s; wr: write"
+  note "  statement time p50, p99, max, mean in ms; st: the state row's update alone, p50 and p99"
+  note "  in ms; refused: statements refused by full queues; load: the 1-minute load average at"
+  note "  the start"
   {
-    printf 'N\tup\tended\tcyc/s\twr/s\twr/s/ln\thcom/s\tfsync/s\tsrvCPU\tsvcCPU\tper-ln\tsimCPU\tbusy\tq.max\tq.mean\tage50\tage99\tagemax\twr50\twr99\twrmax\twrmean\tst50\tst99\trefused\tload\n'
+    printf 'N\tup\tfresh\tended\tcyc/s\twr/s\twr/s/ln\thcom/s\tfsync/s\tsrvCPU\tsvcCPU\tper-ln\tsimCPU\tbusy\tq.max\tq.mean\tage50\tage99\tagemax\twr50\twr99\twrmax\twrmean\tst50\tst99\trefused\tload\n'
     cat "$RESULTS/$label.tsv"
   } | column -t -s $'\t' | tee -a "$RESULTS/summary.txt"
 }
@@ -418,11 +428,12 @@ if [ -n "$LINE_COUNTS" ]; then
   SERVER_PORT="$(. "$SERVER_DIR/env" && echo "$KALVIX_DB_PORT")"
   create_line_databases "$SERVER_SOCKET" "$(max_of "$LINE_COUNTS")"
   prepare_statement_log "$SERVER_SOCKET" "$WORK/scratch-0.log"
+  allow_sessions "$SERVER_SOCKET" "$(max_of "$LINE_COUNTS")"
   note
   note "== one server (scripts/mariadb.sh), lines over TCP 127.0.0.1:$SERVER_PORT"
   note "  $(sql "$SERVER_SOCKET" "select concat('innodb_flush_log_at_trx_commit=', @@innodb_flush_log_at_trx_commit,
         ', sync_binlog=', @@sync_binlog, ', log_bin=', @@log_bin, ', innodb_buffer_pool_size=',
-        @@innodb_buffer_pool_size div 1048576, 'M')")"
+        @@innodb_buffer_pool_size div 1048576, 'M, max_connections=', @@max_connections)")"
   server_comp() { echo "127.0.0.1:$SERVER_PORT"; }
   for n in $LINE_COUNTS; do
     start_lines "$n" server_comp
@@ -444,12 +455,16 @@ if [ -n "$GALERA_COUNTS" ]; then
   NODE_PORTS=("$KALVIX_GALERA_NODE1_PORT" "$KALVIX_GALERA_NODE2_PORT" "$KALVIX_GALERA_NODE3_PORT")
   NODE_SOCKETS=("$KALVIX_GALERA_NODE1_SOCKET" "$KALVIX_GALERA_NODE2_SOCKET" "$KALVIX_GALERA_NODE3_SOCKET")
   create_line_databases "${NODE_SOCKETS[0]}" "$(max_of "$GALERA_COUNTS")"
-  for i in 0 1 2; do prepare_statement_log "${NODE_SOCKETS[$i]}" "$WORK/scratch-$i.log"; done
+  for i in 0 1 2; do
+    prepare_statement_log "${NODE_SOCKETS[$i]}" "$WORK/scratch-$i.log"
+    allow_sessions "${NODE_SOCKETS[$i]}" "$(max_of "$GALERA_COUNTS")"
+  done
   note
   note "== three-node Galera cluster (scripts/galera.sh), line K first on node (K-1) mod 3 + 1"
   note "  $(sql "${NODE_SOCKETS[0]}" "select concat('innodb_flush_log_at_trx_commit=', @@innodb_flush_log_at_trx_commit,
         ', log_bin=', @@log_bin, ', wsrep_slave_threads=', @@wsrep_slave_threads,
-        ', innodb_buffer_pool_size=', @@innodb_buffer_pool_size div 1048576, 'M')")"
+        ', innodb_buffer_pool_size=', @@innodb_buffer_pool_size div 1048576, 'M, max_connections=',
+        @@max_connections)")"
   # Line K's server list: its own node first, then the other two in order.
   cluster_comp() {
     local first=$((($1 - 1) % 3)) list="" j
