@@ -154,33 +154,38 @@ read_status() {
 }
 
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
-cpu_ticks_of() {
-  local pid sum=0
-  for pid in "$@"; do sum=$((sum + $(cpu_ticks "$pid"))); done
-  echo "$sum"
+cpu_ticks_of() {  # PID...: their sum, in one reading (a process that has gone counts 0)
+  local files=() pid
+  for pid in "$@"; do files+=("/proc/$pid/stat"); done
+  cat "${files[@]}" 2>/dev/null | awk '{ s += $14 + $15 } END { print s + 0 }' || true
 }
 # "busy total" jiffies of the whole machine (busy: all but idle and iowait).
 machine_ticks() { awk '/^cpu / { t = 0; for (i = 2; i <= NF; i++) t += $i; print t - $5 - $6, t }' /proc/stat; }
 loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
-# scrape PORT: "queue cycles refused" of one service's metrics page ("- - -" when it does not
-# answer). Bash's own /dev/tcp in a subshell: no program is started per scrape, which at 20
-# lines a second would be load of its own.
-scrape() (
-  local fd line q=- c=- r=-
-  exec 2>/dev/null
-  exec {fd}<>"/dev/tcp/127.0.0.1/$1" || { echo "- - -"; return; }
-  printf 'GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&"$fd" || true
-  while IFS= read -r -t 2 line <&"$fd"; do
-    case "$line" in
-      "kalvix_db_statement_queue_length "*) q="${line##* }" ;;
-      "kalvix_control_cycles_total "*) c="${line##* }" ;;
-      "kalvix_db_statements_refused_total "*) r="${line##* }" ;;
-    esac
-  done
-  exec {fd}>&-
-  echo "$q $c $r"
-)
+# scrape_round: "queue cycles refused" of every line's metrics page into SCRAPED (index
+# K-1; "- - -" for a line that does not answer). Bash's own /dev/tcp in this shell: no
+# process is started for a scrape, which at many lines a second would be load of its own.
+SCRAPED=()
+scrape_round() {
+  local k fd line q c r
+  SCRAPED=()
+  for k in "${!PORTS[@]}"; do
+    q=- c=- r=-
+    if exec {fd}<>"/dev/tcp/127.0.0.1/${PORTS[$k]}"; then
+      printf 'GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&"$fd" || true
+      while IFS= read -r -t 2 line <&"$fd"; do
+        case "$line" in
+          "kalvix_db_statement_queue_length "*) q="${line##* }" ;;
+          "kalvix_control_cycles_total "*) c="${line##* }" ;;
+          "kalvix_db_statements_refused_total "*) r="${line##* }" ;;
+        esac
+      done
+      exec {fd}>&-
+    fi
+    SCRAPED+=("$q $c $r")
+  done 2>/dev/null
+}
 
 # start_lines COUNT COMP_FUNCTION: COUNT lines; COMP_FUNCTION K prints line K's [MySQL] Comp.
 # Sets PORTS (the metrics port of each line, index K-1).
@@ -273,7 +278,8 @@ measure_run() {
   local first_scrape=() srv0=() svc0 sim0 m0 t0
   local scraped0 scraped1
   scraped0="$EPOCHREALTIME"
-  for ((k = 0; k < count; k++)); do first_scrape+=("$(scrape "${PORTS[$k]}")"); done
+  scrape_round
+  first_scrape=("${SCRAPED[@]}")
   for pid in "${pids[@]}"; do srv0+=("$(cpu_ticks "$pid")"); done
   svc0="$(cpu_ticks_of "${SERVICE_PIDS[@]}")"
   sim0="$(cpu_ticks_of "${SIM_PIDS[@]}")"
@@ -283,22 +289,26 @@ measure_run() {
 
   : >"$raw-queue"
   : >"$raw-age"
-  local query next now pause last_scrape=() sample
+  # Once a second until the period is over; a round that takes longer (many lines on a busy
+  # machine) makes the next one start at once, never a longer period.
+  local query next_us now_us end_us last_scrape=()
   query="$(age_query "$count")"
-  next="${EPOCHREALTIME%.*}"
-  for ((i = 1; i <= PERIOD; i++)); do
-    next=$((next + 1))
-    last_scrape=()
+  next_us="${EPOCHREALTIME/./}"
+  end_us=$((next_us + PERIOD * 1000000))
+  while :; do
     scraped1="$EPOCHREALTIME"
-    for ((k = 0; k < count; k++)); do
-      sample="$(scrape "${PORTS[$k]}")"
-      last_scrape+=("$sample")
-      echo "$((k + 1)) ${sample%% *}" >>"$raw-queue"
-    done
+    scrape_round
+    last_scrape=("${SCRAPED[@]}")
+    for k in "${!SCRAPED[@]}"; do echo "$((k + 1)) ${SCRAPED[$k]%% *}"; done >>"$raw-queue"
     sql "${sockets[0]}" "$query" >>"$raw-age" 2>/dev/null || echo "- timeout" >>"$raw-age"
-    now="$EPOCHREALTIME"
-    pause=$(awk -v n="$next" -v t="$now" 'BEGIN { w = n - t; print (w > 0 ? w : 0) }')
-    sleep "$pause"
+    next_us=$((next_us + 1000000))
+    now_us="${EPOCHREALTIME/./}"
+    [ "$now_us" -lt "$end_us" ] || break
+    if [ "$next_us" -gt "$now_us" ]; then
+      sleep "$(printf '0.%06d' $((next_us - now_us)))"
+    else
+      next_us="$now_us"
+    fi
   done
 
   # End of the period.
