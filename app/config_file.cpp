@@ -105,6 +105,7 @@ bool ReadKeys(const ProfileFile& ini, Settings& s, std::string& why) {
   s.SpoolDays = ini.ReadInteger(q, "SpoolDays", s.SpoolDays);
   s.Login = ini.ReadString(q, "Login", s.Login);
   s.Comp = ini.ReadString(q, "Comp", s.Comp);
+  s.Database = ini.ReadString(q, "Database", s.Database);
   s.SslMode = ini.ReadString(q, "SslMode", s.SslMode);
   s.SslCa = ini.ReadString(q, "SslCa", s.SslCa);
   s.SslCert = ini.ReadString(q, "SslCert", s.SslCert);

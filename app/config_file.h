@@ -37,13 +37,13 @@ inline constexpr const char* kPasswordNotDeciphered =
     "*** MySQL: пароль в файле настроек не расшифрован, подключение не выполнялось; "
     "в файле пароль оставлен как есть ***";
 
-// Writes every key but ServiceName, StartTime, the TLS keys and PasswordFile, the password
-// enciphered (also the empty one) and max_dg truncated toward zero; the file's other lines stay. A
-// Password text in the file that does not decipher is left as it stands unless a password was
-// entered on the settings page (settings.passwordEntered). A password from outside the file
-// (settings.passwordOutside) is never written. On a failure it posts "Ошибка в SaveConfig" with
-// the reason; the file on disk is then the old one, whole. Returns whether the file was
-// written.
+// Writes every key but ServiceName, StartTime, Database, the TLS keys and PasswordFile, the
+// password enciphered (also the empty one) and max_dg truncated toward zero; the file's other
+// lines stay. A Password text in the file that does not decipher is left as it stands unless a
+// password was entered on the settings page (settings.passwordEntered). A password from outside
+// the file (settings.passwordOutside) is never written. On a failure it posts "Ошибка в
+// SaveConfig" with the reason; the file on disk is then the old one, whole. Returns whether the
+// file was written.
 bool SaveConfig(const std::filesystem::path& iniFileName, const Settings& settings,
                 PasswordCipher& cipher);
 

@@ -194,6 +194,35 @@ TEST_F(ConfigFileTest, PasswordFromItsOwnFile) {
   }
 }
 
+// The database is the site's own line, like the TLS keys: read as written, and never written
+// back, whatever the settings hold. Without it (or empty) the setting stays empty, which leaves
+// the connection's own database, kalvix.
+TEST_F(ConfigFileTest, DatabaseKeyIsReadAndNeverWritten) {
+  struct Case {
+    const char* file;
+    const char* read;
+  };
+  const Case cases[] = {
+      {"[MySQL]\nComp=db1\n", ""},
+      {"[MySQL]\nDatabase=kalvix_line7\n", "kalvix_line7"},
+      {"[mysql]\n database = kalvix_line2 \n", "kalvix_line2"},
+      {"[MySQL]\nDatabase=\n", ""},
+      {"[main]\nDatabase=kalvix_line3\n", ""},  // not the [MySQL] section's key
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteText(c.file);
+    Settings loaded;
+    ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+    EXPECT_EQ(loaded.Database, c.read);
+    loaded.Database = "kalvix_other";  // only the file sets it
+    ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+    Settings again;
+    ASSERT_TRUE(LoadConfigFile(ini_, again));
+    EXPECT_EQ(again.Database, c.read);
+  }
+}
+
 TEST_F(ConfigFileTest, LimitsAndEncodingsOnReading) {
   WriteText(
       "[MySQL]\nDatabaseSize=10\nVersion=x5\n"

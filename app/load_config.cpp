@@ -55,6 +55,9 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   }
   UseSpool(s, settings);
   SetConnectionParam(s.db.user, "HostName", settings.Comp);
+  // Without the key the connection keeps its own database (kalvix), exactly as before the
+  // key existed. The work connection copies these parameters when the control thread starts.
+  if (!settings.Database.empty()) SetConnectionParam(s.db.user, "Database", settings.Database);
   SetConnectionParam(s.db.user, "User_Name", settings.Login);
   SetConnectionParam(s.db.user, "Password", settings.Password);
   SetConnectionParam(s.db.user, "SslMode", settings.SslMode);

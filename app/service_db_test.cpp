@@ -259,5 +259,29 @@ TEST_F(ServiceTest, EmulatedPlantRunsWithoutPortsAndStops) {
   EXPECT_FALSE(s.control.ControlActive.load());
 }
 
+// [MySQL] Database names the database of both connections: the user connection loads the
+// signal set from it, and the work connection, which the control thread starts with the user
+// connection's parameters, writes the state rows into it.
+TEST_F(ServiceTest, DatabaseKeyNamesTheDatabaseOfBothConnections) {
+  LoadDefaultPlant();
+  const std::string missing = (dir_ / "ttyNONE").string();
+  ServiceState& s = Service(db_.Server().socketPath,
+                            "Database=" + db_.Name() + "\n[main]\nModBUS_PortName=" + missing +
+                                "\nV120_PortName=" + missing + "\nVK_PortName=" + missing + "\n");
+  SetConnectionParam(s.db.user, "Database", "kalvix_no_such_database");  // the key must win
+  LoadConfig(s, hooks_.loadConfigTiming);
+  ASSERT_TRUE(s.db.user.Connected());
+  EXPECT_EQ(s.signals.SignalCount(), 27);
+  s.control.JumoEmulFlag = true;
+  s.control.V120EmulFlag = true;
+  ASSERT_TRUE(StartControl(s.acquisition));
+  EXPECT_TRUE(RunWindowUntil(
+      [&] { return DbNumberOr(db_.Value("select count(*) from last_state"), 0) > 0; }, 15s))
+      << "no state row from the work connection";
+  EXPECT_EQ(s.db.work.Params().Value("Database"), db_.Name());
+  StopControl(s.acquisition);
+  EXPECT_TRUE(RunWindowUntil([&] { return s.workers.Running() == 0; }, 5s));
+}
+
 }  // namespace
 }  // namespace kalvix

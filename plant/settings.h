@@ -37,6 +37,9 @@ struct Settings {
   int SpoolDays = 30;
   std::string Login = "root";
   std::string Comp = "127.0.0.1";
+  // The database the service works in, read only (a site sets it by hand): empty leaves the
+  // connection's own, kalvix. Several lines on one server each have one of their own.
+  std::string Database;
   std::string Password;  // plain text here, enciphered in the file
   int Version = 5;
   std::string ServiceName = "mysql";  // read by the process entry only, never written
