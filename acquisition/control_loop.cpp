@@ -48,6 +48,8 @@ bool ControlLoop::Start() {
   if (!OpenLinks()) return false;
   RaiseThreadPriority(ThreadPriority::kTimeCritical);
   Launch();
+  // Before the pollers start, so that no first pass ends unseen.
+  a_.control.PollerFirstPasses.Arm();
   LaunchPollers(a_, settings_);
   return true;
 }
@@ -60,9 +62,11 @@ void ControlLoop::Prepare() {
   }
   c.ErrorCounter = 0;
   a_.work.SetParams(a_.user.Params());
-  // A stop ends the attempts: each may take the client's whole connect time-out.
+  // A stop ends the attempts, and on the control thread (RunControl) also the attempt in
+  // progress, which would otherwise take the client's whole connect time-out.
   for (int attempt = 0; attempt < kStartConnectAttempts && !c.StopRequest.load(); ++attempt) {
-    if (a_.work.Connect().ok()) break;
+    const DbStatus status = a_.work.Connect();
+    if (status.ok() || status.kind == DbErrorKind::kInterrupted) break;
     PostEvent("*** Поток приема не смог подключиться к серверу! ***");
   }
   // Wanted all the same: the database thread goes on trying while the cycles run.

@@ -45,7 +45,8 @@ class ControlLoop {
   ControlLoop& operator=(const ControlLoop&) = delete;
 
   // The whole start of a run, on the control thread: Prepare, OpenLinks, the thread's
-  // priority, Launch, then the V120, JUMO and BK-003 pollers. False when a link could not be
+  // priority, Launch, then the V120, JUMO and BK-003 pollers, whose first passes the run's
+  // first cycle awaits (PollerFirstPasses, armed here). False when a link could not be
   // opened: the thread then ends without its shutdown, as designed.
   bool Start();
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "journal/event_log.h"
+#include "persistence/server_wait.h"
 #include "plant/stop_pause.h"
 #include "plant/thread_entry.h"
 #include "util/tick_count.h"
@@ -24,8 +25,11 @@ bool StartControl(const Acquisition& s) {
   const DbStatus status = s.user.QueryValue("select count(*) as Rez from pu_data", "Rez", probe);
   if (!status.ok()) {
     // Started by AutoStart nobody looks at the result: without a line here an unattended
-    // service would sit idle with no sign of why.
-    PostEvent("*** Поток управления не запущен: " + status.Describe() + " ***");
+    // service would sit idle with no sign of why. A query the program's end cut off needs
+    // none: the end says itself.
+    if (status.kind != DbErrorKind::kInterrupted) {
+      PostEvent("*** Поток управления не запущен: " + status.Describe() + " ***");
+    }
     return false;
   }
   s.control.StopRequest = false;
@@ -53,8 +57,16 @@ void ButStopClick(const Acquisition& s) {
 
 void RunControl(const Acquisition& s) {
   ControlState& c = s.control;
+  // A stop ends the thread's own waits on the server (the connection attempts of its start)
+  // at once rather than at the client's time-outs.
+  const ServerWaitInterrupts interrupts({c.StopRequest.PollFd()});
   ControlLoop loop(s);
   if (!loop.Start()) return;
+  // The first cycle finds every module heard from once each poller has ended a pass; a silent
+  // device holds it one period at most, and its module then fails the freshness check as
+  // designed. The pacing starts after the wait.
+  c.PollerFirstPasses.WaitUntil(
+      c.StopRequest, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCyclePeriodMs));
   std::optional<std::chrono::steady_clock::time_point> aimed;  // none before the first pass
   while (!c.StopRequest.load()) {
     const uint32_t t0 = TickCount();

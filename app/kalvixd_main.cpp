@@ -22,11 +22,7 @@
 #include "app/startup.h"
 #include "app/systemd_notify.h"
 #include "journal/event_log.h"
-
-namespace {
-
-
-}  // namespace
+#include "persistence/server_wait.h"
 
 int main(int argc, char** argv) {
   using namespace kalvix;
@@ -73,7 +69,13 @@ int main(int argc, char** argv) {
   service.log.EnableDrain();
   PostEvent("--> Запуск программы <---");
 
-  const StartupHooks hooks;
+  // A shutdown signal ends the settings load's connection attempts and pauses at once; the
+  // main loop then takes it and ends the program.
+  StartupHooks hooks;
+  hooks.loadConfigTiming.ending = [&signals] { return signals.Pending(); };
+  hooks.loadConfigTiming.pause = [&signals](std::chrono::milliseconds length) {
+    signals.WaitPendingUntil(std::chrono::steady_clock::now() + length);
+  };
   PeriodicLoop loop;
   for (PeriodicJob& job : ServicePeriodicJobs(service, [&] { RunStartupTick(service, hooks); })) {
     loop.Add(job.name, job.interval, std::move(job.run));
@@ -83,8 +85,13 @@ int main(int argc, char** argv) {
   for (PeriodicJob& job : SystemdJobs(service, systemd)) {
     loop.Add(job.name, job.interval, std::move(job.run));
   }
-  loop.Run(
-      [&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
+  {
+    // Every wait of this thread on the server (the settings load's attempts and queries, the
+    // probe query that starts acquisition) ends when a shutdown signal arrives.
+    const ServerWaitInterrupts interrupts({signals.PollFd()});
+    loop.Run(
+        [&](PeriodicLoop::Clock::time_point deadline) { return signals.WaitUntil(deadline) == 0; });
+  }
 
   systemd.Stopping();
   ShutdownService(service, ShutdownReason::kSessionEnd);

@@ -28,7 +28,7 @@ void SQLConnectionUserAfterConnect(ServiceState& s) {
       s.db.spool.NewestMinute(MinuteKey(now, s.history.MinuteSeconds()));
   const DbStatus status =
       s.history.SQLConnectionUserAfterConnect(s.db.user, now, kept ? &*kept : nullptr);
-  if (!status.ok()) {
+  if (!status.ok() && status.kind != DbErrorKind::kInterrupted) {
     PostEvent("*** Счетчики минутной истории не восстановлены: " + status.Describe() + " ***");
   }
 }
@@ -67,17 +67,32 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   // Version chose between two client drivers on the old platform; one client library serves
   // every server here, so it is only kept and written back.
 
-  for (int attempt = 0; attempt < timing.attempts && !s.db.user.Connected(); ++attempt) {
-    const DbStatus status = s.db.user.Connect();  // runs the after-connect task
+  const auto ending = [&timing] { return timing.ending && timing.ending(); };
+  for (int attempt = 0; attempt < timing.attempts && !s.db.user.Connected() && !ending();
+       ++attempt) {
+    DbStatus status;
+    // Connect runs the after-connect task too.
+    const std::function<void()> connect = [&] { status = s.db.user.Connect(); };
+    if (timing.attempt) {
+      timing.attempt(connect);
+    } else {
+      connect();
+    }
     if (status.ok()) break;
+    if (status.kind == DbErrorKind::kInterrupted || ending()) break;
     Beep();
     if (attempt == 0) PostEvent("*** MySQL: " + status.Describe() + " ***");
     Pause(timing, timing.retryPause);
+  }
+  if (ending()) {
+    s.ReplaceSettings(settings);  // as the file gave them: a cut-off load turns nothing off
+    return;
   }
   const bool connected = s.db.user.Connected();
   if (!connected) settings.AutoStart = false;
   s.ReplaceSettings(settings);
   Pause(timing, timing.settle);
+  if (ending()) return;
 
   if (connected) {
     PostEvent("Подключение к MySQL произведено успешно.");
@@ -88,6 +103,7 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
     }
     const DbStatus status = LoadSignalSet(s.db.user, s.signals);
     if (!status.ok()) {
+      if (status.kind == DbErrorKind::kInterrupted) return;  // the program ends
       PostEvent("Ошибка в LoadConfig");
       PostEvent("*** " + status.Describe() + " ***");
       return;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iostream>
 #include <thread>
 
 #include "acquisition/control_thread.h"
@@ -126,6 +127,54 @@ TEST_F(ServiceEndToEndTest, ReadingsTasksAndTheEndOfTheRun) {
   EXPECT_NE(std::find_if(texts.begin(), texts.end(),
                          [](const std::string& t) { return t.rfind("Новое задание:", 0) == 0; }),
             texts.end());
+}
+
+// The run's first cycle waits for the pollers' first passes: a healthy start counts no error
+// in its first cycles. A silent controller holds it one period at most: the cycle runs while
+// that controller's first pass still goes on, and fails the freshness check as designed. Two
+// runs of one service, so the second start awaits its own first passes.
+TEST_F(ServiceEndToEndTest, FirstCycleAwaitsThePollersFirstPassesAtMostAPeriod) {
+  using Clock = std::chrono::steady_clock;
+  ServiceState& s = *service_;
+  LoadConfig(s, QuickTiming());
+  ASSERT_EQ(s.signals.SignalCount(), 27);
+  struct Case {
+    const char* name;
+    bool jumo1Silent;
+  };
+  for (const Case c : {Case{"healthy", false}, Case{"JUMO 1 silent", true}}) {
+    SCOPED_TRACE(c.name);
+    plantsim::FaultSet faults;
+    faults.silent = c.jumo1Silent;
+    plant_.SetFault(plantsim::DeviceId::kJumo1, faults);
+    s.control.CycleCounter = 0;  // the last run's; the new run's start clears it too
+    ASSERT_TRUE(StartControl(s.acquisition));
+    Clock::time_point launched{};
+    bool jumoInFirstPass = false;
+    const auto limit = Clock::now() + 10s;
+    while (Clock::now() < limit && s.control.CycleCounter.load() < 1) {
+      if (launched == Clock::time_point{} && s.control.V120Active.load()) launched = Clock::now();
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_GE(s.control.CycleCounter.load(), 1);
+    jumoInFirstPass = s.control.PollerFirstPasses.Pending(Poller::kJumo);
+    std::cout << "[ first cycle ] " << c.name << ": "
+              << std::chrono::duration<double, std::milli>(Clock::now() - launched).count()
+              << " ms after the pollers' launch\n";
+    if (c.jumo1Silent) {
+      EXPECT_TRUE(jumoInFirstPass) << "the first cycle did not wait for the silent controller";
+      EXPECT_TRUE(RunWindowUntil([&] { return s.control.ErrorCounter.load() >= 1; }, 5s));
+      EXPECT_GT(s.control.ModuleErrors[kModuleJumo1].load(), 0);
+    } else {
+      EXPECT_FALSE(jumoInFirstPass);
+      ASSERT_TRUE(RunWindowUntil([&] { return s.control.CycleCounter.load() >= 3; }, 10s));
+      EXPECT_EQ(s.control.ErrorCounter.load(), 0) << "a healthy start counts no error";
+    }
+    s.control.StopRequest = true;
+    ASSERT_TRUE(s.control.ControlActive.WaitClearFor(5s));
+    ASSERT_TRUE(s.workers.JoinAll(5s));
+    DrainEvents();
+  }
 }
 
 // A stop reaches the control thread and every poller at once, wherever each one waits (the

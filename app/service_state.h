@@ -34,6 +34,7 @@
 #include "persistence/minute_history.h"
 #include "persistence/plant_constants.h"
 #include "persistence/retention.h"
+#include "persistence/server_wait.h"
 #include "persistence/spool_keeper.h"
 #include "persistence/sql_select_queue.h"
 #include "persistence/sql_statement_queue.h"
@@ -55,7 +56,7 @@ struct DatabaseState {
         retention(started),
         journal(started),
         thread({statements, selects, work, closing, retention, std::move(retentionPolicy),
-                std::move(reopenFailed), &spool}) {}
+                std::move(reopenFailed), &spool, giveUp.PollFd()}) {}
 
   DbConnection user;  // the window thread's own queries
   DbConnection work;  // the control thread's SQL, run by the database thread
@@ -65,6 +66,9 @@ struct DatabaseState {
   JournalNumbering journal;
   SpoolKeeper spool;                 // rows kept while the server is away; see UseSpool
   std::atomic<bool> closing{false};  // the program is ending: the database thread stops
+  // Set by the shutdown: from that moment no thread waits on the server any longer (the
+  // database thread's statement, the shutdown's own reconnection).
+  ServerDeadline giveUp;
   // Last, so it is stopped and joined before anything it serves goes.
   DatabaseThread thread;
 };

@@ -24,6 +24,17 @@ class ShutdownSignals {
   // A signal that has already arrived, without waiting; 0 when none.
   int Poll() { return WaitUntil(std::chrono::steady_clock::time_point::min()); }
 
+  // Whether a shutdown signal has arrived and waits unread; it is not taken, so WaitUntil and
+  // Poll still return it. For the start-up's waits, which must end on a signal and leave it
+  // to the main loop.
+  bool Pending() const { return WaitPendingUntil(std::chrono::steady_clock::time_point::min()); }
+  // Sleeps until `deadline` or until a shutdown signal waits unread (true), without taking it.
+  bool WaitPendingUntil(std::chrono::steady_clock::time_point deadline) const;
+
+  // Readable exactly while a shutdown signal waits unread, for a poll() of another wait (the
+  // waits on the database server, server_wait.h); -1 when the descriptor could not be made.
+  int PollFd() const { return fd_; }
+
  private:
   int fd_ = -1;
 };

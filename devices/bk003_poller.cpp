@@ -25,6 +25,7 @@ void Bk003Poller::Run() {
   Start();
   while (!context_.control.StopRequest.load(std::memory_order_acquire)) {
     const BkPassOutcome outcome = RunPass();
+    context_.control.PollerFirstPasses.PassEnded(Poller::kBk003);
     if (outcome == BkPassOutcome::kGaveUp) break;
     PauseAfter(outcome);
   }

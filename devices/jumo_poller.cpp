@@ -65,6 +65,7 @@ class JumoDevice {
   static constexpr uint32_t kWritePauseMs = kJumoWritePauseMs;
   static constexpr uint32_t kIdleWritePauseMs = kJumoIdleWritePauseMs;
   static constexpr const char* kReadFaultText = kTextJumoReadFault;
+  static constexpr Poller kPoller = Poller::kJumo;
 
   explicit JumoDevice(const JumoPollerContext& context)
       : c_(context), recovery_(context.link, context.ledgers) {}

@@ -48,6 +48,7 @@ concept PollerDevice = requires(D& d, const TSignalSet& signal, int slot, bool o
   { D::kWritePauseMs } -> std::convertible_to<uint32_t>;      // after each output exchange
   { D::kIdleWritePauseMs } -> std::convertible_to<uint32_t>;  // for a write pass kIdle
   { D::kReadFaultText } -> std::convertible_to<const char*>;  // an exception in a read pass
+  { D::kPoller } -> std::convertible_to<Poller>;              // for the run's first cycle
   { d.Control() } -> std::same_as<ControlState&>;
   { d.Signals() } -> std::same_as<SignalSet&>;
   { d.PassCounter() } -> std::same_as<std::atomic<int32_t>&>;
@@ -123,11 +124,13 @@ class PollerSkeleton {
     return result;
   }
 
-  // One pass without the pacing wait: the pass counter, the read pass, the write pass.
+  // One pass without the pacing wait: the pass counter, the read pass, the write pass; then
+  // the pass's end is told to the run's first cycle, which waits for it.
   void RunPass() {
     device_.PassCounter().fetch_add(1);
     device_.ReadPassEnded(ReadPass());
     WritePass();
+    device_.Control().PollerFirstPasses.PassEnded(Device::kPoller);
   }
 
   // The body: raises the thread's priority, zeroes the pass counter and runs passes paced to

@@ -57,6 +57,7 @@ class V120Device {
   static constexpr uint32_t kWritePauseMs = 0;
   static constexpr uint32_t kIdleWritePauseMs = 0;
   static constexpr const char* kReadFaultText = kTextV120ReadFault;
+  static constexpr Poller kPoller = Poller::kV120;
 
   explicit V120Device(const V120PollerContext& context)
       : c_(context), recovery_(context.link, context.ledgers[kModuleV120]) {}

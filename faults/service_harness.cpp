@@ -105,7 +105,8 @@ void ServiceHarness::WriteSettings(const std::string& extra) {
       << "V120_PortName=" << LinePath(Line::kVision).string() << "\n"
       << "VK_PortName=" << LinePath(Line::kBk003).string() << "\n"
       << "MetricsListen=" << metricsListen_ << "\n"
-      << "[MySQL]\nComp=" << comp_ << "\nServiceName=\nStartTime=0\n"
+      << "[MySQL]\nComp=" << (dbHost_.empty() ? comp_ : dbHost_)
+      << "\nServiceName=\nStartTime=0\n"
       << extra;
 }
 
@@ -184,11 +185,12 @@ void ServiceHarness::KillService() {
   pid_ = -1;
 }
 
-std::optional<int> ServiceHarness::StopService(std::chrono::milliseconds bound) {
+std::optional<int> ServiceHarness::StopService(std::chrono::milliseconds bound, int signal) {
   if (pid_ <= 0) return std::nullopt;
-  ::kill(pid_, SIGTERM);
+  ::kill(pid_, signal);
   int status = 0;
-  const bool ended = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, bound);
+  const bool ended =
+      WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, bound, 10ms);
   if (!ended) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);

@@ -12,6 +12,7 @@
 #define KALVIX_FAULTS_SERVICE_HARNESS_H_
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -55,8 +56,9 @@ class ServiceHarness : public ::testing::Test {
   // Drops the database `kalvix` and loads the schema and the default plant again.
   static void ReloadDatabase();
 
-  // The settings file the service will read: AutoStart, the three lines, the suite's
-  // database (comp_), MetricsListen (metricsListen_). Extra text is appended to the [MySQL] section.
+  // The settings file the service will read: AutoStart, the three lines, the database (dbHost_,
+  // or the suite's comp_), MetricsListen (metricsListen_). Extra text is appended to the
+  // [MySQL] section.
   void WriteSettings(const std::string& extra = "");
   fs::path LinePath(plantsim::Line line) const;
   // Points the line's link at `plant`'s pseudo-terminal.
@@ -69,9 +71,9 @@ class ServiceHarness : public ::testing::Test {
   bool ServiceAlive();
   // SIGKILL, as a crash or a power cut ends it: nothing of its own shutdown runs.
   void KillService();
-  // SIGTERM, then waits up to `bound`; the exit status, or nothing when it did not end (it
-  // is then killed).
-  std::optional<int> StopService(std::chrono::milliseconds bound = 20s);
+  // SIGTERM (or `signal`), then waits up to `bound`; the exit status, or nothing when it did
+  // not end (it is then killed).
+  std::optional<int> StopService(std::chrono::milliseconds bound = 20s, int signal = SIGTERM);
 
   std::string Log();
   bool WaitForLog(std::string_view text, std::chrono::milliseconds limit);
@@ -105,6 +107,8 @@ class ServiceHarness : public ::testing::Test {
   // [main] MetricsListen; empty by default, so that no suite's service takes the default port
   // that a service of another run may hold.
   std::string metricsListen_;
+  // [MySQL] Comp of one test; empty: the suite's comp_.
+  std::string dbHost_;
 };
 
 }  // namespace kalvix::faults

@@ -1,6 +1,7 @@
 #include "persistence/database_thread.h"
 
 #include "journal/event_log.h"
+#include "persistence/server_wait.h"
 #include "plant/thread_entry.h"
 #include "util/thread_name.h"
 
@@ -104,7 +105,11 @@ void DatabaseThread::TryReopen(Clock::time_point now) {
   if (parts_.closing.load(std::memory_order_acquire) || !parts_.work.Down()) return;
   nextReopen_ = now + kReopenInterval;
   const DbStatus status = parts_.work.Reopen();  // a new session wakes the thread
-  if (!status.ok() && status.kind != DbErrorKind::kNotConnected) parts_.reopenFailed(status);
+  // An attempt the shutdown cut off is no failure of the server's.
+  if (!status.ok() && status.kind != DbErrorKind::kNotConnected &&
+      status.kind != DbErrorKind::kInterrupted) {
+    parts_.reopenFailed(status);
+  }
 }
 
 void DatabaseThread::Step(const Due& due) {
@@ -152,6 +157,7 @@ void DatabaseThread::Step(const Due& due) {
 
 void DatabaseThread::Body() {
   SetThreadName(kThreadNameDatabase);
+  const ServerWaitInterrupts interrupts({parts_.interruptFd});
   try {
     Due due;
     while (WaitForWork(due)) Step(due);

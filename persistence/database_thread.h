@@ -12,7 +12,8 @@
 // connection is down or Closing is set; a new session of it wakes the thread.
 //
 // A stop ends every wait of the thread at once; a statement or query already on the server is
-// waited for, which the connection's read time-out bounds.
+// waited for, which the connection's read time-out bounds, or the shutdown's deadline
+// (Parts::interruptFd) when it comes first.
 //
 // Ownership: the state owner holds the thread beside the queues, the work connection, the
 // Closing flag and the retention check, which must outlive it. Threads: Start, Stop, Wake and
@@ -60,6 +61,9 @@ class DatabaseThread {
     // Rows kept while the server was away: written back in what the pacing leaves of a batch
     // once the queue is empty. Null: none.
     SpoolKeeper* spool = nullptr;
+    // Once readable, it ends every wait of the thread on the server (a connect, a statement's
+    // answer) at once: the shutdown's bound on a server that does not answer. -1: none.
+    int interruptFd = -1;
   };
 
   // The pause between two attempts to reopen the work connection.
@@ -79,7 +83,8 @@ class DatabaseThread {
   void Start();
 
   // Asks the thread to end and joins it. The thread leaves at once from any wait; a statement
-  // or query already on the server is waited for (bounded by the connection's read time-out).
+  // or query already on the server is waited for (bounded by the connection's read time-out,
+  // or by interruptFd turning readable).
   void Stop();
 
   // Waits until the statement queue is empty (true), or until the thread can serve it no

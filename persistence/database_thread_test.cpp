@@ -16,6 +16,7 @@
 #include "persistence/journal_record.h"
 #include "persistence/minute_history.h"
 #include "persistence/retention.h"
+#include "persistence/server_wait.h"
 #include "persistence/spool_keeper.h"
 #include "testing/events.h"
 #include "testing/scratch_folder.h"
@@ -47,10 +48,11 @@ class DatabaseThreadTest : public DbTest {
 
   DatabaseThread& Thread(std::chrono::milliseconds interval = kStatementInterval, bool start = true,
                          std::function<void(const DbStatus&)> reopenFailed = nullptr,
-                         SpoolKeeper* spool = nullptr) {
+                         SpoolKeeper* spool = nullptr, int interruptFd = -1) {
     thread_ = std::make_unique<DatabaseThread>(
         DatabaseThread::Parts{statements_, selects_, work_, closing_, retention_,
-                              [] { return RetentionPolicy{}; }, std::move(reopenFailed), spool},
+                              [] { return RetentionPolicy{}; }, std::move(reopenFailed), spool,
+                              interruptFd},
         interval);
     if (start) thread_->Start();
     return *thread_;
@@ -277,6 +279,27 @@ TEST_F(DatabaseThreadTest, StopWakesTheThreadAtOnce) {
   thread.Start();  // a stopped thread stays stopped
   EXPECT_FALSE(thread.Running());
   EXPECT_EQ(Stored(), Range(0, kStatementsPerTick));
+}
+
+// A statement still on the server holds the stop only until the thread's deadline: it is cut
+// off there and stays at the head, the connection marked down, with no line that the server
+// was lost (it was not).
+TEST_F(DatabaseThreadTest, StopWithAStatementOnTheServerEndsAtTheDeadline) {
+  ServerDeadline deadline;
+  ASSERT_TRUE(work_.Connect().ok());
+  DatabaseThread& thread = Thread(kStatementInterval, true, nullptr, nullptr, deadline.PollFd());
+  ASSERT_TRUE(statements_.QueueStatement("do sleep(10)"));
+  ASSERT_TRUE(statements_.QueueStatement(Insert(1)));
+  std::this_thread::sleep_for(300ms);  // the sleep is on the server
+  DrainEvents();
+  const auto start = Clock::now();
+  deadline.Set(start + 200ms);
+  thread.Stop();
+  EXPECT_LT(Clock::now() - start, kPrompt);
+  EXPECT_EQ(statements_.Count(), 2u);
+  EXPECT_FALSE(work_.Connected());
+  EXPECT_TRUE(DrainEvents().empty());
+  EXPECT_TRUE(Stored().empty());
 }
 
 // Producers on several threads and a requester of selects meet the thread: every statement

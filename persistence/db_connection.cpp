@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "journal/event_log.h"
+#include "persistence/server_wait.h"
 #include "persistence/sql_literal.h"
 
 namespace kalvix {
@@ -44,6 +45,19 @@ bool IsConnectionLost(unsigned code) {
     default:
       return false;
   }
+}
+
+// Every wait of the library on the handle's socket, so that the calling thread's stop can
+// end it (server_wait.h).
+int WaitForSocket(my_socket socket, my_bool isRead, int timeoutMs) {
+  return WaitForServerSocket(socket, isRead, timeoutMs);
+}
+
+// A failed call whose wait a stop ended: the session's state is unknown, so it is closed like
+// a lost one, but the server is not to blame.
+DbStatus Interrupted(unsigned code, const char* libraryText) {
+  return DbStatus::Error(DbErrorKind::kInterrupted, code,
+                         std::string("interrupted by a stop: ") + libraryText);
 }
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -277,7 +291,8 @@ DbStatus DbConnection::EnsureSession() {
       // The server may have ended an idle session (wait_timeout) or restarted meanwhile;
       // a ping finds out before a statement is spent on it.
       if (mysql_ping(handle_) != 0) {
-        FailLocked();
+        DbStatus status = FailLocked();
+        if (status.kind == DbErrorKind::kInterrupted) return status;
       } else {
         lastUse_ = std::chrono::steady_clock::now();
       }
@@ -320,6 +335,7 @@ DbStatus DbConnection::OpenLocked(size_t first) {
       return status;
     }
     if (status.kind == DbErrorKind::kBadParameter) return status;  // the same for every entry
+    if (status.kind == DbErrorKind::kInterrupted) return status;   // a stop ends the pass
     // Whatever kept this server from giving a session (down, refused, not yet in its cluster),
     // the next one may; the pass reports the last reason, naming the server.
     status.message = entries[index] + ": " + status.message;
@@ -353,6 +369,7 @@ DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
   mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
   mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
   mysql_options(handle, MYSQL_OPT_RECONNECT, &noReconnect);
+  mysql_optionsv(handle, MARIADB_OPT_IO_WAIT, &WaitForSocket);
   // Without an explicit protocol, a host of "localhost" would silently mean the default
   // socket; the form of HostName decides instead.
   unsigned protocol = endpoint.socketPath.empty() ? MYSQL_PROTOCOL_DEFAULT : MYSQL_PROTOCOL_SOCKET;
@@ -370,6 +387,11 @@ DbStatus DbConnection::OpenEntryLocked(const std::string& hostName) {
                          endpoint.socketPath.empty() ? nullptr : endpoint.socketPath.c_str(),
                          0) == nullptr) {
     const unsigned code = mysql_errno(handle);
+    if (ServerWaitInterrupted()) {
+      DbStatus status = Interrupted(code, mysql_error(handle));
+      mysql_close(handle);
+      return status;
+    }
     DbStatus status = DbStatus::Error(
         IsConnectionLost(code) ? DbErrorKind::kConnectionLost : DbErrorKind::kRejected, code,
         mysql_error(handle));
@@ -417,6 +439,14 @@ void DbConnection::CloseLocked() {
 DbStatus DbConnection::FailLocked() {
   const unsigned code = mysql_errno(handle_);
   std::string message = mysql_error(handle_);
+  if (IsConnectionLost(code) && ServerWaitInterrupted()) {
+    // Cut off by a stop (the library reports a wait cut short as a lost connection): the next
+    // session starts on the same server.
+    nextEntry_ = entryInUse_;
+    DbStatus status = Interrupted(code, message.c_str());
+    CloseLocked();
+    return status;
+  }
   if (IsConnectionLost(code)) {
     // The server of a lost session is the last one tried again: the next in the list first.
     nextEntry_ = entryInUse_ + 1;

@@ -30,7 +30,9 @@
 // says: every text reaches SQL through SqlText, which escapes with backslashes. Connecting
 // gives up after kConnectTimeoutSeconds, and a statement whose answer does not come within
 // kReadTimeoutSeconds counts as a lost connection, so a server that vanishes cannot hang the
-// window thread.
+// window thread. A stop ends any wait sooner: each thread names what stops it
+// (ServerWaitInterrupts, server_wait.h), and a call it cuts off fails with kInterrupted and
+// closes the session.
 #ifndef KALVIX_PERSISTENCE_DB_CONNECTION_H_
 #define KALVIX_PERSISTENCE_DB_CONNECTION_H_
 

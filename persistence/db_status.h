@@ -12,6 +12,8 @@ enum class DbErrorKind {
   kNone,
   kNotConnected,    // no connection was open when the call was made
   kConnectionLost,  // the connection broke during the call; it is now marked down
+  kInterrupted,     // a stop ended the call's wait on the server (server_wait.h); the session
+                    // is closed, as its state is unknown, and the connection marked down
   kRejected,        // the server (or the client library) refused the statement
   kBadParameter,    // a connection parameter cannot be used (for example a port that is no number)
   kNoSuchColumn,    // the result has no column of the requested name
@@ -23,10 +25,11 @@ struct DbStatus {
   std::string message;  // the server's or client library's error text
 
   bool ok() const { return kind == DbErrorKind::kNone; }
-  // The statement never reached a live connection, or the connection broke under it: worth
-  // running again after a reconnection.
+  // The statement never reached a live connection, the connection broke under it or a stop
+  // cut it off: worth running again after a reconnection.
   bool ConnectionDown() const {
-    return kind == DbErrorKind::kNotConnected || kind == DbErrorKind::kConnectionLost;
+    return kind == DbErrorKind::kNotConnected || kind == DbErrorKind::kConnectionLost ||
+           kind == DbErrorKind::kInterrupted;
   }
   // "1146 Table 'kalvix.x' doesn't exist", for the log.
   std::string Describe() const {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "plant/duration_histogram.h"
+#include "plant/first_passes.h"
 #include "plant/thread_flags.h"
 #include "util/date_time.h"
 
@@ -45,6 +46,9 @@ struct ControlState {
   // millisecond buckets, a thread held up in the upper ones.
   DurationHistogram CycleStartLateness{100,    250,    500,    1'000,   2'000,   5'000,
                                        10'000, 25'000, 50'000, 100'000, 250'000, 1'000'000};
+
+  // The first cycle of a run waits for the pollers' first passes (first_passes.h).
+  FirstPasses PollerFirstPasses;
 
   std::array<std::atomic<DateTime>, kModuleCount> ModuleLastOk{};
   std::array<std::atomic<int32_t>, kModuleCount> ModuleErrors{};

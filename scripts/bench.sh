@@ -14,13 +14,14 @@
 #   KALVIX_BENCH_CHANGES            value changes timed from device to last_state (200)
 #   KALVIX_BENCH_FOOTPRINT_SECONDS  how long the 90-signal service is watched (600)
 #   KALVIX_BENCH_STARTUP_RUNS       service starts timed (5)
+#   KALVIX_BENCH_STOP_RUNS          stops timed in each situation (3)
 #   KALVIX_BENCH_MODBUS_MIN_TIME    seconds per Modbus master benchmark (10)
 #   KALVIX_BENCH_SQL_STATEMENTS     statements per kind for the mariadb client (5000)
 #   KALVIX_BENCH_SPOOL_MINUTES      minute rows in the spool written back (1440: a day)
 #   KALVIX_BENCH_METRICS_SECONDS    how long the services with and without the metrics
 #                                   endpoint are watched (300; scraped every 5 s)
-#   KALVIX_BENCH_ONLY               a subset of: footprint latency cycles startup modbus sql spool
-#                                   metrics
+#   KALVIX_BENCH_ONLY               a subset of: footprint latency cycles startup stop modbus sql
+#                                   spool metrics
 #
 # The service runs as a renamed copy of kalvixd (kalvixd-bench), because kalvixd refuses to
 # start while another process of that name runs: a test suite or demo elsewhere on the
@@ -35,11 +36,12 @@ CYCLES="${KALVIX_BENCH_CYCLES:-600}"
 CHANGES="${KALVIX_BENCH_CHANGES:-200}"
 FOOTPRINT_SECONDS="${KALVIX_BENCH_FOOTPRINT_SECONDS:-600}"
 STARTUP_RUNS="${KALVIX_BENCH_STARTUP_RUNS:-5}"
+STOP_RUNS="${KALVIX_BENCH_STOP_RUNS:-3}"
 MODBUS_MIN_TIME="${KALVIX_BENCH_MODBUS_MIN_TIME:-10}"
 SQL_STATEMENTS="${KALVIX_BENCH_SQL_STATEMENTS:-5000}"
 SPOOL_MINUTES="${KALVIX_BENCH_SPOOL_MINUTES:-1440}"
 METRICS_SECONDS="${KALVIX_BENCH_METRICS_SECONDS:-300}"
-ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup modbus sql spool metrics}"
+ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup stop modbus sql spool metrics}"
 # The 90-signal plant: the 27 of the default plant and this many more on the V120.
 EXTRA_SIGNALS=63
 # Seconds after the service's start before its CPU time is counted (start-up excluded).
@@ -54,6 +56,7 @@ wants modbus && targets+=(bench_modbus_master)
 wants sql && targets+=(bench_sql_throughput)
 wants spool && targets+=(bench_spool_replay)
 wants metrics && targets+=(bench_metrics_scrape)
+wants stop && targets+=(bench_stop)
 # The window program, when the tree has it already.
 # (grep -c, not -q: under pipefail a grep that stops reading early fails the pipeline.)
 if [ "$(cmake --build "$BUILD" --target help | grep -c '^kalvixsrv:')" -gt 0 ]; then
@@ -243,7 +246,7 @@ if wants footprint || wants latency; then
 fi
 
 # ---- 1 and 6: cycle timing (idle, then with the other core loaded) and start-up --------------
-if wants cycles || wants startup; then
+if wants cycles || wants startup || wants stop; then
   start_stack "$RUN/plant"
   socket27="$STACK_SOCKET"
 fi
@@ -273,6 +276,16 @@ if wants startup; then
     "$RUN/bin/kalvixd-bench" --config "$RUN/plant/kalvixsrv.ini" \
     >"$RESULTS/startup.txt" 2>&1 || true
   sed 's/^/  /' "$RESULTS/startup.txt" | tee -a "$RESULTS/summary.txt"
+  note "  target: first state row <= 3500 ms"
+fi
+if wants stop; then
+  note
+  note "== stop (SIGTERM) to the process's end: $STOP_RUNS runs each, server healthy, silent, frozen"
+  "$BIN/bench_stop" --ini "$RUN/plant/kalvixsrv.ini" --socket "$socket27" \
+    --server-pid "$(cat "$RUN/plant/db/mysqld.pid")" --runs "$STOP_RUNS" -- \
+    "$RUN/bin/kalvixd-bench" >"$RESULTS/stop.txt" 2>&1 || true
+  sed 's/^/  /' "$RESULTS/stop.txt" | tee -a "$RESULTS/summary.txt"
+  note "  target: <= 2000 ms in each situation"
 fi
 
 # ---- 4 and 5: the Modbus master and the statement server beside their references ------------

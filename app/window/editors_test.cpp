@@ -83,7 +83,7 @@ class EditorsTest : public DbTest {
         << "\nV120_PortName=" << none << "\nVK_PortName=" << none << "\n";
     service_ = std::make_unique<ServiceState>(ResolveWorkingPaths(dir_ / "kalvixsrv.ini"));
     SetConnectionParam(service_->db.user, "Database", db_.Name());
-    LoadConfig(*service_, {2, 10ms, 0ms, 200ms, {}});
+    LoadConfig(*service_, {2, 10ms, 0ms, 200ms, {}, {}, {}});
     ASSERT_TRUE(service_->db.user.Connected());
     ASSERT_GT(service_->signals.SignalCount(), 0);
     DrainEvents();

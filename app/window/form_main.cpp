@@ -3,11 +3,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QTabBar>
 #include <QMessageBox>
 #include <QThread>
 #include <QVBoxLayout>
+#include <atomic>
+#include <thread>
 
 #include "app/display_format.h"
 #include "app/service_jobs.h"
@@ -21,21 +24,56 @@
 #include "app/window/tray_icons.h"
 #include "app/window/window_style.h"
 #include "journal/event_log.h"
+#include "persistence/server_wait.h"
 
 namespace kalvix {
 namespace {
 
-// LoadConfig's pauses (up to 16 connection attempts a second apart): the window keeps
-// painting and its log timer keeps running, but takes no operator input meanwhile,
-// so no button can act on a half-loaded configuration.
-void ServeEventsFor(std::chrono::milliseconds length) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < length.count()) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
-    QThread::msleep(10);
+bool IsOperatorInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+      return true;
+    default:
+      return false;
   }
 }
+
+// While it lives, the operator's input to the main window reaches only one control (the
+// other windows, such as the exit question, take theirs as ever).
+class InputGate : public QObject {
+ public:
+  InputGate(QWidget* window, QWidget* open) : window_(window), open_(open) {
+    qApp->installEventFilter(this);
+  }
+  ~InputGate() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (!IsOperatorInput(event->type())) return false;
+    auto* widget = qobject_cast<QWidget*>(target);
+    return widget != nullptr && widget->window() == window_ && widget != open_;
+  }
+
+ private:
+  QWidget* const window_;
+  QWidget* const open_;
+};
 
 void BeepOnWindowThread() {
   // Beep may be called from any thread; the window system is touched only on the window's.
@@ -62,7 +100,13 @@ TFormMain::TFormMain(ServiceState& service, const LoadConfigTiming& timing, QWid
   BuildPages();
 
   hooks_.loadConfigTiming = timing;
-  hooks_.loadConfigTiming.pause = ServeEventsFor;
+  hooks_.loadConfigTiming.pause = [this](std::chrono::milliseconds length) {
+    StartupPause(length);
+  };
+  hooks_.loadConfigTiming.ending = [this] { return EndingDuringStartup(); };
+  hooks_.loadConfigTiming.attempt = [this](const std::function<void()>& attempt) {
+    StartupAttempt(attempt);
+  };
   hooks_.hideWindow = [this] {
     showMinimized();
     hide();
@@ -180,14 +224,65 @@ void TFormMain::SetEmulatorPageVisible(bool visible) {
 }
 
 void TFormMain::TimerUpdateTimer() {
-  if (pollShutdownSignal_ && pollShutdownSignal_() != 0) endRequested_ = true;
+  PollShutdownSignal();
   if (service_.startup.StartupBusy) return;
   if (endRequested_) {
-    EndProgram(false);
+    EndProgram(operatorEnd_);
     return;
   }
-  if (!RunStartupTick(service_, hooks_)) return;
-  RefreshStatus();
+  const bool refresh = RunStartupTick(service_, hooks_);
+  if (endRequested_) {  // asked for during the settings load, which it cut short
+    EndProgram(operatorEnd_);
+    return;
+  }
+  if (refresh) RefreshStatus();
+}
+
+void TFormMain::MarkEndRequested() {
+  endRequested_ = true;
+  endSignal_ = true;
+}
+
+void TFormMain::PollShutdownSignal() {
+  if (pollShutdownSignal_ && pollShutdownSignal_() != 0) MarkEndRequested();
+}
+
+bool TFormMain::EndingDuringStartup() {
+  PollShutdownSignal();
+  return endRequested_;
+}
+
+void TFormMain::ServeStartupEvents(const std::function<bool()>& done) {
+  const InputGate gate(this, ButClose);
+  while (!done()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(10);
+  }
+}
+
+void TFormMain::StartupPause(std::chrono::milliseconds length) {
+  QElapsedTimer clock;
+  clock.start();
+  ServeStartupEvents([&] { return EndingDuringStartup() || clock.elapsed() >= length.count(); });
+}
+
+void TFormMain::StartupAttempt(const std::function<void()>& attempt) {
+  std::atomic<bool> done{false};
+  std::thread helper([&] {
+    const ServerWaitInterrupts interrupts({endSignal_.PollFd()});
+    try {
+      attempt();
+    } catch (...) {
+      Beep();  // nothing leaves the thread
+    }
+    done.store(true);
+  });
+  // The end request, polled here, is what ends the helper's waits.
+  ServeStartupEvents([&] {
+    EndingDuringStartup();
+    return done.load();
+  });
+  helper.join();
 }
 
 void TFormMain::RefreshStatus() {
@@ -235,12 +330,19 @@ void TFormMain::ButCloseClick() {
       this, "Выход", "Прекратить прием данных и завершить работу с программой?",
       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
+  if (service_.startup.StartupBusy) {
+    // Taken during the settings load, whose waits serve the window's events: the load ends at
+    // once and the tick that runs it ends the program.
+    operatorEnd_ = true;
+    MarkEndRequested();
+    return;
+  }
   EndProgram(true);
 }
 
 void TFormMain::RequestEnd() {
-  endRequested_ = true;
-  if (!service_.startup.StartupBusy) EndProgram(false);
+  MarkEndRequested();
+  if (!service_.startup.StartupBusy) EndProgram(operatorEnd_);
 }
 
 void TFormMain::EndProgram(bool operatorCommand) {

@@ -17,6 +17,7 @@
 
 #include "app/service_state.h"
 #include "app/startup.h"
+#include "plant/thread_flags.h"
 
 namespace kalvix {
 
@@ -43,7 +44,8 @@ class TFormMain : public QWidget {
   void SetShutdownSignalPoll(std::function<int()> poll) { pollShutdownSignal_ = std::move(poll); }
 
   // Ends the program as at the end of the desktop session: at once, or as soon as the
-  // settings load now running has returned.
+  // settings load now running has returned (which the request cuts short, also in the middle
+  // of a connection attempt).
   void RequestEnd();
   bool Ended() const { return ended_; }
 
@@ -83,6 +85,20 @@ class TFormMain : public QWidget {
   void RefreshTray();
   void EndProgram(bool operatorCommand);
 
+  // The end was asked for (a signal, the session's end, a confirmed "Закрыть"): the settings
+  // load's waits end at once; the status timer then ends the program.
+  void MarkEndRequested();
+  void PollShutdownSignal();
+  bool EndingDuringStartup();
+  // The settings load's waits: the window keeps painting and its log timer runs, and of the
+  // operator's input only "Закрыть" is taken, so no other control acts on a half-loaded
+  // configuration while the program can still be ended. Until `done` holds.
+  void ServeStartupEvents(const std::function<bool()>& done);
+  void StartupPause(std::chrono::milliseconds length);
+  // A connection attempt on a helper thread, whose waits on the server end with the end
+  // request, while the window serves its events.
+  void StartupAttempt(const std::function<void()>& attempt);
+
   ServiceState& service_;
   StartupHooks hooks_;
   std::function<int()> pollShutdownSignal_;
@@ -90,7 +106,9 @@ class TFormMain : public QWidget {
   int trayIndex_ = -1;
   QString trayHint_;
   bool endRequested_ = false;
+  bool operatorEnd_ = false;  // the end was the operator's "Закрыть"
   bool ended_ = false;
+  StopSignal endSignal_;  // set with endRequested_; ends the start-up attempt's waits
 };
 
 }  // namespace kalvix

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
+#include <iostream>
 #include <set>
 #include <sstream>
 
@@ -21,6 +24,7 @@
 #include "app/window/value_grid.h"
 #include "app/window/window_test_support.h"
 #include "plant/calibration.h"
+#include "testing/tcp_listeners.h"
 #include "testing/test_database.h"
 #include "tools/plantsim/plant_simulator.h"
 #include "util/number_format.h"
@@ -572,6 +576,67 @@ TEST(FormMainWithoutDatabaseTest, UnfilledPageLosesNoSettingAtTheEnd) {
     }
     fs::remove_all(dir);
   }
+}
+
+// "Закрыть" during the settings load's connection attempts to a server that accepts
+// connections and never answers: the attempt in progress ends at the operator's confirmation,
+// not at the client's time-out (and the fifteen attempts after it), and the program ends with
+// its usual shutdown, the settings kept as the file gave them. Meanwhile the operator's input
+// reaches no other control.
+TEST(FormMainWithoutDatabaseTest, CloseTakenDuringTheSettingsLoadAttempts) {
+  TestApplication();
+  SilentListener silent;
+  ASSERT_NE(silent.Port(), 0u);
+  const fs::path dir =
+      fs::temp_directory_path() / ("kalvix_window_silent_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path ini = dir / "kalvixsrv.ini";
+  std::ofstream(ini) << "[main]\nAutoStart=1\n[MySQL]\nComp=" << silent.Entry() << "\n";
+  DrainEvents();
+  {
+    ServiceState service(ResolveWorkingPaths(ini));
+    TFormMain window(service, QuickLoadConfigTiming(16));
+    window.show();
+    // The load runs inside the status timer's tick and serves the events itself: the test
+    // acts from a timer of its own.
+    QTimer driver;
+    int busyTicks = 0;
+    bool clicked = false;
+    bool hidden = false;
+    std::shared_ptr<MessageBoxSeen> box;
+    QElapsedTimer sinceClick;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+      if (clicked || !service.startup.StartupBusy || ++busyTicks < 6) return;
+      // 300 ms into the first attempt, which waits 5 s for a greeting.
+      QTest::mouseClick(window.findChild<QPushButton*>("ButHide"), Qt::LeftButton);
+      hidden = !window.isVisible() || window.isMinimized();
+      box = AnswerNextMessageBox(QMessageBox::Yes);
+      clicked = true;
+      sinceClick.start();
+      QTest::mouseClick(window.findChild<QPushButton*>("ButClose"), Qt::LeftButton);
+    });
+    driver.start(50);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Ended(); }, 30000))
+        << "clicked: " << clicked;
+    std::cout << "[ close ] ended " << sinceClick.elapsed()
+              << " ms after \"Закрыть\" during an attempt\n";
+    EXPECT_LT(sinceClick.elapsed(), 10000);
+    ASSERT_TRUE(box && box->answered);
+    EXPECT_EQ(box->text, "Прекратить прием данных и завершить работу с программой?");
+    EXPECT_FALSE(hidden) << "\"Скрыть\" took no input while the load ran";
+    EXPECT_TRUE(service.db.closing.load());
+    EXPECT_FALSE(service.db.user.Connected());
+  }
+  std::stringstream log;
+  log << std::ifstream(dir / "LOG" / DailyLog::FileNameFor(Now())).rdbuf();
+  EXPECT_NE(log.str().find("*** Завершение работы по команде оператора ***"), std::string::npos)
+      << log.str();
+  ProfileFile saved(ini);
+  ASSERT_TRUE(saved.Load());
+  EXPECT_EQ(saved.ReadValue("main", "SaveLogFlag"), "1") << "the settings were saved";
+  EXPECT_EQ(saved.ReadValue("main", "AutoStart"), "1") << "a load cut short turns nothing off";
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "app/shutdown_signals.h"
 #include "app/window/form_main.h"
 #include "journal/event_log.h"
+#include "persistence/server_wait.h"
 
 namespace {
 
@@ -88,6 +89,9 @@ int main(int argc, char** argv) {
   TFormMain window(service);
   window.SetShutdownSignalPoll([&signals] { return signals.Poll(); });
   if (!keys.AutoHide) window.show();
+  // A query of the window thread (an operator's action, the start's probe) ends when a
+  // shutdown signal arrives; the status timer then takes the signal and ends the program.
+  const ServerWaitInterrupts interrupts({signals.PollFd()});
   app.exec();
   return 0;
 }
