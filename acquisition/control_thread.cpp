@@ -59,6 +59,10 @@ void RunControl(const Acquisition& s) {
   while (!c.StopRequest.load()) {
     const uint32_t t0 = TickCount();
     const auto start = std::chrono::steady_clock::now();
+    c.CycleAimNs = aimed ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               aimed->time_since_epoch())
+                               .count()
+                         : 0;
     c.CycleStartNs =
         std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
     if (aimed) c.CycleStartLateness.Record(start - *aimed);

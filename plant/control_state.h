@@ -40,6 +40,9 @@ struct ControlState {
   // Steady-clock time, in nanoseconds, at which the latest pass of the loop took its start
   // tick; read beside CycleCounter it shows the cycle's pacing from outside the thread.
   std::atomic<int64_t> CycleStartNs{0};
+  // Steady-clock time, in nanoseconds, of the point the pacing aimed that pass at (0 for the
+  // first pass of a run, which aims at nothing); stored before CycleStartNs.
+  std::atomic<int64_t> CycleAimNs{0};
   // How much later than the pacing aimed each pass began (the first pass of a run aims at
   // nothing and is not counted). Bounds from 0.1 ms to 1 s: a loaded machine shows in the
   // millisecond buckets, a thread held up in the upper ones.
