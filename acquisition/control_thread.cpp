@@ -5,9 +5,9 @@
 
 #include "journal/event_log.h"
 #include "persistence/server_wait.h"
+#include "plant/cycle_pacing.h"
 #include "plant/stop_pause.h"
 #include "plant/thread_entry.h"
-#include "util/tick_count.h"
 
 namespace kalvix {
 namespace {
@@ -16,6 +16,10 @@ namespace {
 constexpr auto kStopButtonWait = std::chrono::milliseconds(500);
 // The idle time after every cycle, before the rest of the period.
 constexpr uint32_t kCycleRestMs = 50;
+
+int64_t SteadyNs(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -67,16 +71,16 @@ void RunControl(const Acquisition& s) {
   // designed. The pacing starts after the wait.
   c.PollerFirstPasses.WaitUntil(
       c.StopRequest, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCyclePeriodMs));
-  std::optional<std::chrono::steady_clock::time_point> aimed;  // none before the first pass
+  CyclePacing pacing{std::chrono::milliseconds(kCyclePeriodMs)};
   while (!c.StopRequest.load()) {
-    const uint32_t t0 = TickCount();
     const auto start = std::chrono::steady_clock::now();
-    c.CycleStartNs =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
-    if (aimed) c.CycleStartLateness.Record(start - *aimed);
+    const std::optional<std::chrono::steady_clock::duration> late = pacing.BeginPass(start);
+    c.CycleAimNs = late ? SteadyNs(pacing.Aimed()) : 0;
+    c.CycleStartNs = SteadyNs(start);
+    if (late) c.CycleStartLateness.Record(*late);
     loop.RunPass();
     PauseUnlessStopped(c, kCycleRestMs);
-    aimed = WaitCycleEnd(c, t0, kCyclePeriodMs);
+    c.StopRequest.WaitUntil(pacing.NextAim(std::chrono::steady_clock::now()));
   }
   loop.Finish();
 }

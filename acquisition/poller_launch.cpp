@@ -8,9 +8,10 @@
 namespace kalvix {
 
 void LaunchPollers(const Acquisition& s, const Settings& settings) {
-  s.workers.Start(kThreadNameV120, [&s] {
-    V120PollerEntry(
-        {s.control, s.signals, s.setpoints, s.pollerCounters, s.VisionLink, s.busLedgers});
+  const bool v120ReadRuns = settings.V120ReadRuns;
+  s.workers.Start(kThreadNameV120, [&s, v120ReadRuns] {
+    V120PollerEntry({s.control, s.signals, s.setpoints, s.pollerCounters, s.VisionLink,
+                     s.busLedgers, v120ReadRuns});
   });
   s.workers.Start(kThreadNameJumo, [&s] {
     JumoPollerEntry(

@@ -135,6 +135,7 @@ bool ReadKeys(const ProfileFile& ini, Settings& s, std::string& why) {
   s.vk_restart_time = ini.ReadInteger(b, "vk_restart_time", s.vk_restart_time);
   s.max_dg = ini.ReadInteger(m, "max_dg", TruncateToInt(s.max_dg));
   s.MetricsListen = ini.ReadString(m, "MetricsListen", s.MetricsListen);
+  s.V120ReadRuns = ini.ReadBool(m, "V120ReadRuns", s.V120ReadRuns);
   return passwordRead;
 }
 

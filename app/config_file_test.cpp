@@ -139,6 +139,17 @@ TEST_F(ConfigFileTest, TlsKeysAreReadAndNeverWritten) {
   EXPECT_EQ(ReadText().find("Ssl"), std::string::npos);
 }
 
+// V120ReadRuns, like the TLS keys, is the site's own line: read, never written.
+TEST_F(ConfigFileTest, ReadRunsKeyIsReadAndNeverWritten) {
+  WriteText("[main]\nV120ReadRuns=1\n");
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_TRUE(loaded.V120ReadRuns);
+  WriteText("");
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  EXPECT_EQ(ReadText().find("V120ReadRuns"), std::string::npos);
+}
+
 // A password kept in a file of its own, named by PasswordFile or given as the systemd
 // credential: read from there, and the Password key neither read nor written; a file the
 // group or others may read is refused and no connection follows.

@@ -5,20 +5,28 @@
 // and database that the settings file names (scripts/bench.sh points it at the simulated plant
 // and a private MariaDB). The main loop looks at CycleCounter and CycleStartNs between its
 // jobs, at least every 250 ms, a quarter of a cycle, and so collects the exact start of every
-// cycle without touching the control thread. It ends
-// after N periods and prints the lateness of each start against 980 ms after the previous
-// one, and the scheduling policy the worker threads were given.
+// cycle without touching the control thread. It ends after N periods and prints, over
+// them, each start's lateness against the point the pacing aimed it at (CycleAimNs), each
+// period from one start to the next minus 980 ms (which also shows a drift of the pacing),
+// and the scheduling policy the worker threads were given.
 //
-//   bench_cycle_timing --config INI [--cycles N] [--periods FILE]
+// --busy starts a busy loop of its own first, a thread pinned to the last core at normal
+// priority, so the service shares the machine with a program that never sleeps.
+//
+//   bench_cycle_timing --config INI [--cycles N] [--periods FILE] [--busy]
+#include <pthread.h>
 #include <sched.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/periodic_loop.h"
@@ -43,11 +51,16 @@ struct Options {
   fs::path config;
   int cycles = 600;
   fs::path periodsFile;
+  bool busy = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options* out) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--busy") {
+      out->busy = true;
+      continue;
+    }
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (value == nullptr) return false;
     if (arg == "--config") {
@@ -84,8 +97,8 @@ std::string ThreadPolicy(const std::string& name) {
   return "not-running";
 }
 
-// Collects cycle starts: a new CycleCounter value means a new cycle, whose start time the
-// control thread stored just before counting it.
+// Collects cycle starts: a new CycleCounter value means a new cycle, whose start time and
+// aimed point the control thread stored just before counting it.
 class CycleRecorder {
  public:
   explicit CycleRecorder(const ControlState& control) : control_(control) {}
@@ -95,14 +108,40 @@ class CycleRecorder {
     if (counter == lastCounter_ || counter == 0) return;
     lastCounter_ = counter;
     starts_.push_back(control_.CycleStartNs.load());
+    aims_.push_back(control_.CycleAimNs.load());
   }
 
   const std::vector<int64_t>& Starts() const { return starts_; }
+  const std::vector<int64_t>& Aims() const { return aims_; }
 
  private:
   const ControlState& control_;
   int32_t lastCounter_ = 0;
   std::vector<int64_t> starts_;
+  std::vector<int64_t> aims_;
+};
+
+// A thread that spins until told to stop, pinned to the last core.
+class BusyLoop {
+ public:
+  BusyLoop()
+      : thread_([this] {
+          while (!stop_.load(std::memory_order_relaxed)) {
+          }
+        }) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(static_cast<int>(std::thread::hardware_concurrency()) - 1, &set);
+    pthread_setaffinity_np(thread_.native_handle(), sizeof set, &set);
+  }
+  ~BusyLoop() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 }  // namespace
@@ -110,10 +149,12 @@ class CycleRecorder {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::cerr << "usage: bench_cycle_timing --config INI [--cycles N] [--periods FILE]\n";
+    std::cerr << "usage: bench_cycle_timing --config INI [--cycles N] [--periods FILE] [--busy]\n";
     return 2;
   }
   EventQueue();
+  std::optional<BusyLoop> busy;
+  if (options.busy) busy.emplace();
   ShutdownSignals signals;
   const WorkingPaths paths = ResolveWorkingPaths(options.config);
   fs::current_path(paths.workDir);
@@ -155,19 +196,34 @@ int main(int argc, char** argv) {
               << paths.workDir << ")\n";
     return 1;
   }
+  busy.reset();
   const std::vector<int64_t>& starts = recorder.Starts();
-  std::vector<double> lateness;
+  const std::vector<int64_t>& aims = recorder.Aims();
+  std::vector<double> periodError;  // period minus 980 ms
+  std::vector<double> lateness;     // start minus the aimed point
   for (size_t i = 1; i < starts.size(); ++i) {
     const double periodMs = static_cast<double>(starts[i] - starts[i - 1]) / 1e6;
-    lateness.push_back(periodMs - kCyclePeriodMs);
+    periodError.push_back(periodMs - kCyclePeriodMs);
+    if (aims[i] != 0) lateness.push_back(static_cast<double>(starts[i] - aims[i]) / 1e6);
   }
   if (!options.periodsFile.empty()) {
     std::ofstream out(options.periodsFile);
-    out << "# period_ms\n";
-    for (double late : lateness) out << late + kCyclePeriodMs << "\n";
+    out << "# period_ms lateness_ms\n";
+    for (size_t i = 1; i < starts.size(); ++i) {
+      out << static_cast<double>(starts[i] - starts[i - 1]) / 1e6 << " "
+          << (aims[i] != 0 ? static_cast<double>(starts[i] - aims[i]) / 1e6 : 0.0) << "\n";
+    }
   }
-  std::cout << "cycles " << lateness.size() << " failed " << failed << "\n";
+  // The drift: how far the last start lies from the first plus whole periods.
+  const double driftMs = starts.size() < 2
+                             ? 0
+                             : static_cast<double>(starts.back() - starts.front()) / 1e6 -
+                                   static_cast<double>(starts.size() - 1) * kCyclePeriodMs;
+  std::cout << "cycles " << periodError.size() << " failed " << failed << " busy "
+            << (options.busy ? "yes" : "no") << "\n";
   std::cout << "policy control " << controlPolicy << " poller " << pollerPolicy << "\n";
   std::cout << bench::FormatStats("lateness_ms", bench::Summarize(lateness)) << "\n";
+  std::cout << bench::FormatStats("period_minus_980_ms", bench::Summarize(periodError)) << "\n";
+  std::printf("drift_ms %.3f over %zu periods\n", driftMs, periodError.size());
   return 0;
 }

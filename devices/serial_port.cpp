@@ -50,15 +50,17 @@ int64_t Budget(uint32_t multiplier, uint32_t constant, size_t n) {
   return std::min(budget, kMaxPortWaitMs);
 }
 
-// How a read of n bytes waits under a time-out set.
-struct ReadPlan {
+}  // namespace
+
+// How a read of n bytes waits.
+struct SerialPort::ReadPlan {
   bool atOnce = false;         // return at once with what has arrived
   bool firstBytesEnd = false;  // return as soon as anything has arrived
   int64_t totalMs = 0;         // the whole read's budget
   int64_t gapMs = 0;           // the longest silence after the first byte; 0: no gap limit
 };
 
-ReadPlan PlanRead(const PortTimeouts& t, size_t n) {
+SerialPort::ReadPlan SerialPort::PlanRead(const PortTimeouts& t, size_t n) {
   ReadPlan plan;
   if (t.readInterval == kReturnImmediately) {
     if (t.readMultiplier == 0 && t.readConstant == 0) {
@@ -77,8 +79,6 @@ ReadPlan PlanRead(const PortTimeouts& t, size_t n) {
   plan.totalMs = Budget(t.readMultiplier, t.readConstant, n);
   return plan;
 }
-
-}  // namespace
 
 SerialPort::SerialPort() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -163,10 +163,20 @@ std::optional<uint32_t> SerialPort::LineSpeed() const {
 }
 
 PortIo SerialPort::Read(std::span<uint8_t> into) {
+  return ReadPlanned(into, PlanRead(timeouts_, into.size()));
+}
+
+PortIo SerialPort::ReadArrived(std::span<uint8_t> into, uint32_t ms) {
+  ReadPlan plan;
+  plan.firstBytesEnd = true;
+  plan.totalMs = std::min<int64_t>(ms, kMaxPortWaitMs);
+  return ReadPlanned(into, plan);
+}
+
+PortIo SerialPort::ReadPlanned(std::span<uint8_t> into, const ReadPlan& plan) {
   if (fd_ < 0) return {0, PortStatus::kNotOpen};
   if (InterruptPending()) return {0, PortStatus::kInterrupted};
   const size_t n = into.size();
-  const ReadPlan plan = PlanRead(timeouts_, n);
 
   const Clock::time_point start = Clock::now();
   Clock::time_point lastByte = start;
@@ -175,6 +185,8 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
     const ssize_t r = ::read(fd_, into.data() + got, n - got);
     if (r > 0) {
       got += static_cast<size_t>(r);
+      // One read takes everything the driver holds: a second would only find it empty.
+      if (plan.firstBytesEnd) break;
       lastByte = Clock::now();
       continue;
     }

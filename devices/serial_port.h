@@ -79,6 +79,10 @@ class SerialPort {
   PortIo Read(std::span<uint8_t> into);
   // Reads what has already arrived, up to into.size() bytes, without waiting.
   PortIo ReadAvailable(std::span<uint8_t> into);
+  // Reads what has arrived, up to into.size() bytes, in one read; when nothing has, waits at
+  // most `ms` (and at most kMaxPortWaitMs) for the first bytes and reads those. Whatever the
+  // time-outs say. 0 bytes (kOk) when none came in time.
+  PortIo ReadArrived(std::span<uint8_t> into, uint32_t ms);
   // Writes the bytes within the write budget; a short count means the budget ran out.
   PortIo Write(std::span<const uint8_t> bytes);
   // Waits until the driver has transmitted everything written, at most the write budget of
@@ -110,6 +114,9 @@ class SerialPort {
 
  private:
   enum class WaitResult { kReady, kTimeout, kInterrupted, kError };
+  struct ReadPlan;  // how a read waits (serial_port.cpp)
+  static ReadPlan PlanRead(const PortTimeouts& t, size_t n);
+  PortIo ReadPlanned(std::span<uint8_t> into, const ReadPlan& plan);
   // Waits up to timeoutMs (at most kMaxPortWaitMs) for `events` on the port, or for an
   // interrupt or a stop.
   WaitResult Wait(short events, int64_t timeoutMs);

@@ -218,6 +218,54 @@ TEST_F(SerialPortTest, ReturnAtOnceSettingsDeliverWhatHasArrived) {
   }
 }
 
+// ReadArrived takes what has come in one read, whatever the time-outs, and otherwise waits
+// for the first bytes at most as long as it is told.
+TEST_F(SerialPortTest, ReadArrivedTakesWhatCameOrWaitsForTheFirstBytes) {
+  struct Case {
+    const char* name;
+    size_t before;         // bytes on the line before the read
+    int64_t laterMs;       // when two more bytes come (< 0: none)
+    uint32_t waitMs;       // the wait allowed
+    size_t count;          // bytes the read delivers
+    int64_t minMs, maxMs;  // how long it takes, with room for a loaded machine
+  };
+  const Case cases[] = {
+      {"what is there", 5, 100, 1000, 5, 0, 50},
+      {"no more than the room", 20, -1, 1000, 14, 0, 50},
+      {"the first bytes come later", 0, 100, 1000, 2, 90, 400},
+      {"nothing comes", 0, -1, 150, 0, 140, 450},
+  };
+  // Time-outs that would end a read at once: ReadArrived does not follow them.
+  port_.SetTimeouts({kReturnImmediately, 0, 0, 7, 30});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(port_.DiscardInput());
+    if (c.before > 0) {
+      ASSERT_TRUE(pty_.WriteMaster(std::vector<uint8_t>(c.before, 0x55)));
+      ASSERT_TRUE(port_.WaitReadable(200));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::thread later([&] {
+      if (c.laterMs < 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.laterMs));
+      pty_.WriteMaster(Bytes({0x66, 0x67}));
+    });
+    uint8_t buf[14];
+    const auto start = Clock::now();
+    const PortIo r = port_.ReadArrived(buf, c.waitMs);
+    const int64_t took = MillisSince(start);
+    later.join();
+    EXPECT_TRUE(r.Ok());
+    EXPECT_EQ(r.count, c.count);
+    EXPECT_GE(took, c.minMs);
+    EXPECT_LT(took, c.maxMs);
+  }
+  // An interrupt ends it like every other wait of the port.
+  port_.Interrupt();
+  uint8_t buf[4];
+  EXPECT_EQ(port_.ReadArrived(buf, 1000).status, PortStatus::kInterrupted);
+}
+
 // A time-out set that means "no limit", or a budget of 2^32 ms from a site's file, still ends
 // a read or write on a silent line within the ceiling.
 TEST_F(SerialPortTest, NoWaitOutlastsTheCeiling) {

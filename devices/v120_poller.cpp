@@ -1,11 +1,14 @@
 #include "devices/v120_poller.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "devices/bus_exchange.h"
 #include "devices/line_recovery.h"
 #include "devices/poller_skeleton.h"
+#include "devices/vision_frame.h"
 #include "journal/event_log.h"
 #include "plant/thread_entry.h"
 #include "util/date_time.h"
@@ -44,6 +47,22 @@ bool ReadSignal(TVisionLink& link, BusLedger& ledger, const TSignalSet& signal, 
   }
 }
 
+// The characters of a read reply around its data: "/A", unit and command echo, checksum.
+constexpr size_t kReplyFrameLength = 2 + kVisionEchoLength + 2;
+
+size_t DigitsPerOperand(int32_t kind) {
+  switch (kind) {
+    case kKindInt:
+      return 4;
+    case kKindLong:
+      return 8;
+    case kKindBit:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 bool IsV120Output(const TSignalSet& signal) {
   return signal.BusName == "V120" && !signal.SignalName.empty() && signal.SignalName[0] == '_';
 }
@@ -73,6 +92,7 @@ class V120Device {
   void InputEmulated(const TSignalSet&) {}
 
   PollStep ReadInput(const TSignalSet& signal, int slot) {
+    if (c_.readRuns) return ReadRunFrom(signal, slot);
     double value = 0;
     if (!ReadSignal(c_.link, c_.ledgers[kModuleV120], signal, &value)) return PollStep::kEndPass;
     c_.signals.RawValues.SetSlot(slot, value);
@@ -81,6 +101,7 @@ class V120Device {
 
   // A pass cut short by a stop is no failure of the module.
   void ReadPassEnded(bool ok) {
+    runEnd_ = -1;
     if (ok) {
       c_.control.ModuleLastOk[kModuleV120].store(Now());
     } else if (!c_.control.StopRequest.load(std::memory_order_acquire)) {
@@ -111,13 +132,66 @@ class V120Device {
   }
 
  private:
+  // The input at `slot` and the inputs after it in the pass that continue its run, read in
+  // one exchange; an input that an earlier run of this pass has read already needs none.
+  PollStep ReadRunFrom(const TSignalSet& first, int slot) {
+    if (slot <= runEnd_) return PollStep::kNoExchange;
+    const auto& signals = c_.signals.Signals();
+    std::vector<int> slots = {slot};
+    const int32_t most = V120MaxRun(first.Kind);
+    for (size_t j = static_cast<size_t>(slot) + 1;
+         j < signals.size() && static_cast<int32_t>(slots.size()) < most; ++j) {
+      const TSignalSet& next = signals[j];
+      if (!IsV120Input(next)) continue;  // not part of the pass: it neither joins nor ends a run
+      if (next.DevNum != first.DevNum || next.Kind != first.Kind ||
+          int32_t{next.Addr} != int32_t{first.Addr} + static_cast<int32_t>(slots.size())) {
+        break;
+      }
+      slots.push_back(static_cast<int>(j));
+    }
+    if (slots.size() == 1) {
+      double value = 0;
+      if (!ReadSignal(c_.link, c_.ledgers[kModuleV120], first, &value)) return PollStep::kEndPass;
+      c_.signals.RawValues.SetSlot(slot, value);
+      return PollStep::kDone;
+    }
+
+    const VisionUnit unit{first.DevNum};
+    const int32_t count = static_cast<int32_t>(slots.size());
+    std::vector<double> values(slots.size());
+    bool read = false;
+    if (first.Kind == kKindBit) {
+      std::vector<uint8_t> bits(slots.size());
+      read = c_.link.GetBitArray(unit, first.Addr, count, bits);
+      std::transform(bits.begin(), bits.end(), values.begin(),
+                     [](uint8_t bit) { return bit != 0 ? 1.0 : 0.0; });
+    } else {
+      std::vector<int32_t> items(slots.size());
+      read = c_.link.GetIntArray(unit, first.Addr, count, items, first.Kind == kKindLong);
+      std::copy(items.begin(), items.end(), values.begin());
+    }
+    RecordExchange(c_.ledgers[kModuleV120], c_.link.LastExchange());
+    if (!read) return PollStep::kEndPass;
+    for (size_t k = 0; k < slots.size(); ++k) c_.signals.RawValues.SetSlot(slots[k], values[k]);
+    runEnd_ = slots.back();
+    return PollStep::kDone;
+  }
+
   const V120PollerContext& c_;
   VisionLineRecovery recovery_;
+  int runEnd_ = -1;  // the last slot the latest run of this pass read
 };
 
 static_assert(PollerDevice<V120Device>);
 
 }  // namespace
+
+int32_t V120MaxRun(int32_t kind) {
+  const size_t digits = DigitsPerOperand(kind);
+  if (digits == 0) return 1;
+  return static_cast<int32_t>(
+      std::min<size_t>(0xFF, (kVisionMaxReplyLength - kReplyFrameLength) / digits));
+}
 
 bool IsV120Input(const TSignalSet& signal) {
   return signal.BusName == "V120" && signal.Direction == kDirectionRead;

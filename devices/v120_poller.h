@@ -15,6 +15,12 @@
 // V-120's bus ledger (good with its round-trip, or failed by cause), and so is a reopened
 // line.
 //
+// Runs (off by default, the settings key V120ReadRuns): inputs that follow one another in
+// the pass with the same unit and kind and consecutive addresses are read with one request
+// (the command's count field), up to what one reply can carry; each run is one exchange in
+// the ledger. A run that fails ends the pass at its first input, and none of its inputs
+// takes a value.
+//
 // Ownership and threads: everything the context refers to belongs to the state owner and
 // must outlive the poller thread, which is the only caller of the link's exchanges. The
 // context is copied into the thread when it starts.
@@ -40,20 +46,26 @@ struct V120PollerContext {
   PollerCounters& counters;
   TVisionLink& link;  // VisionLink
   BusLedgers& ledgers;
+  bool readRuns = false;  // V120ReadRuns
 };
 
 inline constexpr const char* kTextV120ReadFault = "Ошибка в  V120_read";
 
 bool IsV120Input(const TSignalSet& signal);
 
+// The most operands of a kind one request reads: the two hexadecimal digits of the count
+// field, and no more than a reply line of the link's longest length carries.
+int32_t V120MaxRun(int32_t kind);
+
 // The integer a value is written as: truncated toward zero, its low 32 bits. Empty for a
 // value that is not a number or infinite, which is then not written at all.
 std::optional<int32_t> V120WriteValue(double value);
 
 // One read pass over the V120 inputs, in signal-set order, without pauses (each exchange is
-// paced by the controller's reply). With V120EmulFlag set (as it was when the pass began)
-// each input takes its EmulatorValues slot without traffic. The first failed read ends the
-// pass with false; the inputs after it keep their values. False also for an unexpected fault
+// paced by the controller's reply), an exchange per input or per run. With V120EmulFlag set (as it
+// was when the pass began) each input takes its EmulatorValues slot without traffic. The first
+// failed read ends the pass with false; the inputs after it keep their values. False also for an
+// unexpected fault
 // ("Ошибка в  V120_read") and when a stop request cut the pass short.
 bool V120Read(const V120PollerContext& context);
 

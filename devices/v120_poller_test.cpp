@@ -92,6 +92,90 @@ TEST_F(V120PollerTest, FailedReadEndsThePass) {
   EXPECT_TRUE(DrainEvents().empty()) << "a failed read posts nothing";
 }
 
+// Runs: the same values with one request per run of inputs that follow one another with
+// one unit and kind and consecutive addresses. An output or another bus's signal between
+// them neither joins nor ends a run; another kind or a gap in the addresses does.
+TEST_F(V120PollerTest, RunsOfAdjacentOperandsAreReadWithOneRequest) {
+  using plantsim::VisionArea;
+  struct Row {
+    const char* name;
+    const char* bus;
+    int32_t kind;
+    uint16_t addr;
+    VisionArea area;
+    int32_t value;
+  };
+  const Row rows[] = {
+      {"A1", "V120", kKindInt, 300, VisionArea::kMI, 11},
+      {"A2", "V120", kKindInt, 301, VisionArea::kMI, 12},
+      {"_OUT", "V120", kKindInt, 700, VisionArea::kMI, 0},  // an output
+      {"A3", "V120", kKindInt, 302, VisionArea::kMI, 13},
+      {"L1", "V120", kKindLong, 20, VisionArea::kML, -5},
+      {"L2", "V120", kKindLong, 21, VisionArea::kML, 100000},
+      {"A4", "V120", kKindInt, 303, VisionArea::kMI, 14},  // after another kind
+      {"B1", "V120", kKindBit, 40, VisionArea::kMB, 1},
+      {"J", "JUMO", kKindInt, 41, VisionArea::kMB, 0},  // another bus
+      {"B2", "V120", kKindBit, 41, VisionArea::kMB, 0},
+      {"B3", "V120", kKindBit, 43, VisionArea::kMB, 1},  // a gap
+  };
+  std::vector<TSignalSet> set;
+  for (const Row& r : rows) {
+    TSignalSet s = testing::Input(r.name, r.bus);
+    s.DevNum = 1;
+    s.Kind = r.kind;
+    s.Addr = r.addr;
+    if (r.name[0] == '_') s.Direction = kDirectionWrite;
+    set.push_back(s);
+    if (r.bus == std::string("V120")) {
+      ASSERT_TRUE(plant_->V120().SetValue(r.area, r.addr, r.value)) << r.name;
+    }
+  }
+  signals_.Replace(set);
+  struct Case {
+    bool runs;
+    uint64_t requests;
+  };
+  for (const Case& c : {Case{false, 9}, Case{true, 5}}) {
+    SCOPED_TRACE(c.runs);
+    for (size_t i = 0; i < set.size(); ++i) signals_.RawValues.SetSlot(static_cast<int>(i), -7);
+    V120PollerContext context = Context();
+    context.readRuns = c.runs;
+    const uint64_t before = V120Requests();
+    EXPECT_TRUE(V120Read(context)) << vision_.Status();
+    EXPECT_EQ(V120Requests() - before, c.requests);
+    for (const Row& r : rows) {
+      const bool input = r.bus == std::string("V120") && r.name[0] != '_';
+      EXPECT_EQ(Raw(r.name), input ? r.value : -7) << r.name;
+    }
+    EXPECT_EQ(ledgers_[kModuleV120].Read().good, ledgers_[kModuleV120].Read().exchanges);
+  }
+}
+
+// A run the controller refuses (it runs past the end of its memory) fails as a whole at its
+// first input: none of its inputs takes a value, where one read per input would have stored
+// those before the refused one.
+TEST_F(V120PollerTest, RefusedRunEndsThePassWithoutValues) {
+  std::vector<TSignalSet> set;
+  for (const auto& [name, addr] : {std::pair{"A", 2046}, {"B", 2047}, {"C", 2048}}) {
+    TSignalSet s = testing::Input(name, "V120");
+    s.DevNum = 1;
+    s.Kind = kKindInt;
+    s.Addr = static_cast<uint16_t>(addr);
+    set.push_back(s);
+  }
+  signals_.Replace(set);
+  ASSERT_TRUE(plant_->V120().SetValue(plantsim::VisionArea::kMI, 2046, 5));
+  for (bool runs : {false, true}) {
+    SCOPED_TRACE(runs);
+    for (int slot = 0; slot < 3; ++slot) signals_.RawValues.SetSlot(slot, -7);
+    V120PollerContext context = Context();
+    context.readRuns = runs;
+    EXPECT_FALSE(V120Read(context));
+    EXPECT_EQ(Raw("A"), runs ? -7 : 5);
+    EXPECT_EQ(Raw("C"), -7);
+  }
+}
+
 TEST_F(V120PollerTest, Tnk23EveryPassAndTnzOncePerSetpoint) {
   signals_.AveragedValues.SetSlot(Slot("TNK23"), 351.9);
   struct Case {

@@ -11,20 +11,24 @@
 #include "devices/serial_port.h"
 #include "devices/vision_frame.h"
 #include "journal/event_log.h"
-#include "util/tick_count.h"
 
 namespace kalvix {
 
 namespace {
 
 // A line that does not reach its CR within this time is given up.
-constexpr uint32_t kReceiveBudgetMs = 1000;
+constexpr std::chrono::milliseconds kReceiveBudget{1000};
 // How long a second exchange waits for the one in progress.
 constexpr std::chrono::milliseconds kExchangeLockWait{250};
 
 // The Vision link's own time-outs, whatever time-out files exist: a one-byte read waits at
 // most 30 + 100 = 130 ms, so a reply line has about one second in all.
 constexpr PortTimeouts kVisionPortTimeouts{50, 30, 100, 50, 100};
+// The longest one wait of a receive: the one-byte read budget above. A release wakes the
+// wait at once through the port's interrupt; where that cannot wake it (the process had no
+// descriptor left for the port's wake-up), the receive still sees it within this time.
+constexpr uint32_t kReceiveWaitMs =
+    kVisionPortTimeouts.readMultiplier + kVisionPortTimeouts.readConstant;
 
 constexpr const char* kTextSwitchWhileActive = "Не могу переключиться при активном соединении!";
 constexpr const char* kTextPortWhileActive = "Нельзя менять порт при активном подключении!";
@@ -310,6 +314,7 @@ bool TVisionLink::Connect(int32_t speed) {
   }
   std::lock_guard lock(portMutex_);
   port_ = std::move(port);
+  DropReadAhead();
   return true;
 }
 
@@ -318,6 +323,7 @@ void TVisionLink::ReleasePort() {
   if (port_) port_->Interrupt();
   std::lock_guard lock(portMutex_);
   port_.reset();
+  DropReadAhead();
 }
 
 bool TVisionLink::SendString(std::string_view text) {
@@ -342,6 +348,7 @@ TVisionLink::Send TVisionLink::SendLine(std::string_view text,
     std::lock_guard lock(portMutex_);
     if (!port_) return Send::kNotSent;  // released since the check above
     port_->DiscardInput();
+    DropReadAhead();
     *start = std::chrono::steady_clock::now();
     const PortIo io = port_->Write(frame);
     // Wait until the line has sent it, so the second discard drops what arrived during
@@ -357,6 +364,7 @@ TVisionLink::Send TVisionLink::SendLine(std::string_view text,
       result = port_->LineFailed() ? Send::kLineError : Send::kInterrupted;
     }
     port_->DiscardInput();
+    DropReadAhead();
     sendCounter_.fetch_add(1, std::memory_order_relaxed);
   }
   if (result != Send::kSent) {
@@ -373,22 +381,16 @@ std::string TVisionLink::ReciveString() {
 }
 
 TVisionLink::Receive TVisionLink::ReceiveLine(std::string& line) {
+  using Clock = std::chrono::steady_clock;
   line.clear();
   std::lock_guard lock(portMutex_);
   if (!port_) return Receive::kNoPort;
-  const uint32_t start = TickCount();
+  const Clock::time_point deadline = Clock::now() + kReceiveBudget;
   VisionLineAssembler assembler;
-  Receive failure = Receive::kSilent;
   for (;;) {
-    uint8_t byte = 0;
-    const PortIo io = port_->Read(std::span<uint8_t>(&byte, 1));
-    if (!io.Ok()) {
-      // An I/O error, or the port is being released.
-      failure = io.status == PortStatus::kIoError ? Receive::kLineError : Receive::kInterrupted;
-      break;
-    }
-    if (io.count == 1) {
-      switch (assembler.Push(byte)) {
+    // What an earlier read brought first, then each read's bytes up to the CR.
+    while (readAt_ < readEnd_) {
+      switch (assembler.Push(readAhead_[readAt_++])) {
         case VisionLineAssembler::Step::kMore:
           break;
         case VisionLineAssembler::Step::kLine:
@@ -401,13 +403,20 @@ TVisionLink::Receive TVisionLink::ReceiveLine(std::string& line) {
           return Receive::kTooLong;
       }
     }
-    if (TicksBetween(start, TickCount()) > kReceiveBudgetMs) {
-      if (!assembler.Line().empty()) failure = Receive::kCutShort;
-      break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    const PortIo io = port_->ReadArrived(
+        readAhead_, static_cast<uint32_t>(std::min<int64_t>(left.count(), kReceiveWaitMs)));
+    if (!io.Ok()) {
+      // An I/O error, or the port is being released.
+      ErrMessage(kTextReceiveFailed);
+      return io.status == PortStatus::kIoError ? Receive::kLineError : Receive::kInterrupted;
     }
+    readAt_ = 0;
+    readEnd_ = io.count;
   }
   ErrMessage(kTextReceiveFailed);
-  return failure;
+  return assembler.Line().empty() ? Receive::kSilent : Receive::kCutShort;
 }
 
 // ---- exchanges -------------------------------------------------------------------------

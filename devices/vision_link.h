@@ -7,9 +7,13 @@
 // sets PortName, Speed, Status and Active; the V120 poller is the only caller of the
 // exchanges; the window thread reads counters and texts for display. Every member may be
 // called from any thread: texts are guarded by a mutex, numbers and flags are atomics.
-// Switching Active off while an exchange runs on another thread is safe: the exchange sees
-// the flag after its current read (at most 130 ms), fails, and only then is the port
-// released.
+// Switching Active off while an exchange runs on another thread is safe: the exchange is
+// woken from its wait at once (at the latest after its current wait, at most 130 ms), fails,
+// and only then is the port released.
+//
+// A reply is read as it arrives, whatever has arrived in one read, never a read per byte;
+// bytes that arrived after the reply's CR stay for the next receive until the next request
+// discards them, as they would in the driver's input queue.
 //
 // The controller is named either by UnitID, as designed, or for one exchange by a VisionUnit
 // given to the array operation, which leaves UnitID as it is; QueryString, CRC and
@@ -17,6 +21,7 @@
 #ifndef KALVIX_DEVICES_VISION_LINK_H_
 #define KALVIX_DEVICES_VISION_LINK_H_
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -225,6 +230,13 @@ class TVisionLink {
   // is never released under a running read or write.
   std::mutex portMutex_;
   std::unique_ptr<SerialPort> port_;
+  // What the last read brought and no receive has taken yet (the bytes after a reply's CR),
+  // guarded by portMutex_. Emptied wherever the port's input is discarded or the port
+  // changes. The room holds a whole reply of the longest length.
+  void DropReadAhead() { readAt_ = readEnd_ = 0; }
+  std::array<uint8_t, 1024> readAhead_;
+  size_t readAt_ = 0;   // the next byte to take
+  size_t readEnd_ = 0;  // one past the last byte read
 };
 
 }  // namespace kalvix

@@ -39,7 +39,8 @@ std::string GoodReply(const std::string& echoAndData) {
 
 // Plays the controller on the master side of a pty: collects every request line and answers
 // each with the next scripted reply, sent as given (a reply needs its own CR); std::nullopt
-// keeps silent. With nothing scripted it keeps silent too.
+// keeps silent. With nothing scripted it keeps silent too. A reply scripted in pieces goes
+// out as one write per piece, gapMs apart, as a line delivers a reply in parts.
 //
 // Replies come after a turnaround of kTurnaroundMs: the link discards its input right after
 // sending, and a reply that beat that discard on a busy machine would be lost with it.
@@ -55,7 +56,14 @@ class ScriptedController {
 
   void Script(std::optional<std::string> reply, int delayMs = kTurnaroundMs) {
     std::lock_guard lock(mutex_);
-    replies_.push_back({std::move(reply), delayMs});
+    replies_.push_back({std::move(reply), delayMs, {}, 0});
+  }
+
+  void ScriptPieces(std::vector<std::string> pieces, int gapMs) {
+    std::lock_guard lock(mutex_);
+    std::string first = pieces.front();
+    pieces.erase(pieces.begin());
+    replies_.push_back({std::move(first), kTurnaroundMs, std::move(pieces), gapMs});
   }
 
   std::vector<std::string> Requests() const {
@@ -73,7 +81,19 @@ class ScriptedController {
   struct Reply {
     std::optional<std::string> text;
     int delayMs;
+    std::vector<std::string> laterPieces;
+    int gapMs;
   };
+
+  void Sleep(int ms) {
+    for (auto start = Clock::now(); MillisSince(start) < ms && !stop_.load();) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  void Write(const std::string& text) {
+    pty_.WriteMaster(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  }
 
   void Serve() {
     std::string line;
@@ -84,7 +104,7 @@ class ScriptedController {
       if (::read(pty_.MasterFd(), &byte, 1) != 1) continue;
       line.push_back(byte);
       if (byte != '\r') continue;
-      Reply reply{std::nullopt, 0};
+      Reply reply{std::nullopt, 0, {}, 0};
       {
         std::lock_guard lock(mutex_);
         requests_.push_back(line);
@@ -96,11 +116,12 @@ class ScriptedController {
       arrived_.notify_all();
       line.clear();
       if (!reply.text) continue;
-      for (auto start = Clock::now(); MillisSince(start) < reply.delayMs && !stop_.load();) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      Sleep(reply.delayMs);
+      Write(*reply.text);
+      for (const std::string& piece : reply.laterPieces) {
+        Sleep(reply.gapMs);
+        Write(piece);
       }
-      pty_.WriteMaster(
-          std::span(reinterpret_cast<const uint8_t*>(reply.text->data()), reply.text->size()));
     }
   }
 
@@ -236,6 +257,74 @@ TEST_F(VisionLinkTest, BadRepliesFailWithTheirStatus) {
     EXPECT_EQ(link_.Status(), c.status);
     EXPECT_EQ(link_.ErrorCounter(), errors + (c.counted ? 1 : 0));
   }
+}
+
+// The reply comes in two parts, split at every position: the line is whole however the
+// line cuts it, and the round-trip runs to the CR, not to the first part.
+TEST_F(VisionLinkTest, ReplyInPiecesIsJoinedAtEverySplit) {
+  constexpr int kGapMs = 30;
+  const std::string reply = GoodReply("01RW0102") + "\r";
+  for (size_t split = 1; split < reply.size(); ++split) {
+    SCOPED_TRACE(split);
+    controller_.ScriptPieces({reply.substr(0, split), reply.substr(split)}, kGapMs);
+    std::array<int32_t, 1> value = {-7};
+    ASSERT_TRUE(link_.GetIntArray(1, 1, value, false)) << link_.Status();
+    EXPECT_EQ(value[0], 258);
+    EXPECT_EQ(link_.ResultStr(), reply.substr(0, reply.size() - 1));
+    const BusExchange exchange = link_.LastExchange();
+    EXPECT_EQ(exchange.end, BusExchange::End::kGood);
+    EXPECT_GE(exchange.roundTrip, std::chrono::milliseconds(kGapMs));
+  }
+  // One byte at a time.
+  std::vector<std::string> bytes;
+  for (char c : reply) bytes.emplace_back(1, c);
+  controller_.ScriptPieces(bytes, 2);
+  std::array<int32_t, 1> value = {-7};
+  ASSERT_TRUE(link_.GetIntArray(1, 1, value, false)) << link_.Status();
+  EXPECT_EQ(value[0], 258);
+  EXPECT_EQ(link_.ErrorCounter(), 0);
+}
+
+// What follows a reply's CR in the same read is not this reply, and the next request
+// discards it: a stale reply left behind must not answer the next exchange.
+TEST_F(VisionLinkTest, BytesAfterTheReplyNeverAnswerTheNextRequest) {
+  const std::string stale = GoodReply("01RW0BAD") + "\r";
+  struct Case {
+    const char* name;
+    std::string tail;  // sent with the first reply, after its CR
+  };
+  const Case cases[] = {
+      {"garbage", "\x01zz\xff"},
+      {"a second reply", stale},
+      {"a second reply cut short", stale.substr(0, 6)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    controller_.Script(GoodReply("01RW0001") + "\r" + c.tail);
+    controller_.Script(GoodReply("01RW0002") + "\r");
+    std::array<int32_t, 1> value = {};
+    ASSERT_TRUE(link_.GetIntArray(1, 1, value, false)) << link_.Status();
+    EXPECT_EQ(value[0], 1);
+    ASSERT_TRUE(link_.GetIntArray(1, 1, value, false)) << link_.Status();
+    EXPECT_EQ(value[0], 2);
+  }
+  EXPECT_EQ(link_.ErrorCounter(), 0);
+}
+
+// Two lines in one read, received without a request in between: the second waits for the
+// next receive, as it would in the driver's input queue.
+TEST_F(VisionLinkTest, SecondLineOfOneReadWaitsForTheNextReceive) {
+  controller_.Script("/A01FIRST\r/A01SECOND\r/A01TH");
+  link_.SetQueryString("/01RW0000012B");
+  link_.SetSended(true);
+  ASSERT_TRUE(link_.Sended());
+  EXPECT_EQ(link_.ReciveString(), "/A01FIRST");
+  EXPECT_EQ(link_.ReciveString(), "/A01SECOND");
+  // The unfinished third line goes with the next request's discard.
+  std::string reply;
+  controller_.Script(GoodReply("01RW0003") + "\r");
+  ASSERT_TRUE(link_.SendCommand(reply));
+  EXPECT_EQ(reply, GoodReply("01RW0003"));
 }
 
 TEST_F(VisionLinkTest, LineWithoutCrIsGivenUpAfterOneSecond) {

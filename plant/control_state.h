@@ -38,9 +38,12 @@ struct ControlState {
   std::atomic<int32_t> ErrorCounter{0};
   std::atomic<int32_t> DbFailCount{0};  // over the life of the process
   std::atomic<DateTime> ThreadStartTime{0};
-  // Steady-clock time, in nanoseconds, at which the latest pass of the loop took its start
-  // tick; read beside CycleCounter it shows the cycle's pacing from outside the thread.
+  // Steady-clock time, in nanoseconds, at which the latest pass of the loop began; read
+  // beside CycleCounter it shows the cycle's pacing from outside the thread.
   std::atomic<int64_t> CycleStartNs{0};
+  // Steady-clock time, in nanoseconds, of the point the pacing aimed that pass at (0 for the
+  // first pass of a run, which aims at nothing); stored before CycleStartNs.
+  std::atomic<int64_t> CycleAimNs{0};
   // How much later than the pacing aimed each pass began (the first pass of a run aims at
   // nothing and is not counted). Bounds from 0.1 ms to 1 s: a loaded machine shows in the
   // millisecond buckets, a thread held up in the upper ones.

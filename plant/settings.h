@@ -25,6 +25,9 @@ struct Settings {
   bool SaveLogFlag = true;
   bool old_update_mode = false;
   double max_dg = -1;  // an integer in the file; 0 or less switches the rise test off
+  // Whether the V120 poller reads runs of adjacent operands with one request (see
+  // devices/v120_poller.h). A site's own line, read and never written; off unless it is set.
+  bool V120ReadRuns = false;
   // host:port of the metrics endpoint; empty: no endpoint. Read once, at the start-up.
   std::string MetricsListen = "127.0.0.1:9105";
 
