@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +26,15 @@
 
 namespace {
 
+// A path in double quotes with '"' and '\' escaped, as a stream writes a path.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
 
 }  // namespace
 
@@ -40,15 +48,15 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   const CommandLine cl = ParseCommandLine(args);
   if (!cl.error.empty()) {
-    std::cerr << cl.error << "\n" << UsageText("kalvixd");
+    std::fprintf(stderr, "%s\n%s", cl.error.c_str(), UsageText("kalvixd").c_str());
     return 2;
   }
   if (cl.help) {
-    std::cout << UsageText("kalvixd");
+    std::fputs(UsageText("kalvixd").c_str(), stdout);
     return 0;
   }
   if (cl.version) {
-    std::cout << "kalvixd " << kProgramVersion << "\n";
+    std::printf("kalvixd %s\n", kProgramVersion);
     return 0;
   }
   if (InstanceCount(ExecutablePath()) >= 2) return 0;
@@ -61,7 +69,7 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
   const WorkingPaths paths = ResolveWorkingPaths(cl.config);
   if (::chdir(paths.workDir.c_str()) != 0) {
-    std::cerr << "kalvixd: cannot enter " << paths.workDir << "\n";
+    std::fprintf(stderr, "kalvixd: cannot enter %s\n", Quoted(paths.workDir.string()).c_str());
   }
   const EntryKeys keys = ReadEntryKeys(paths.iniFileName);
   StartDatabaseService(keys.ServiceName);
