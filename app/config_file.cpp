@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <string>
 
 #include "journal/event_log.h"
 #include "util/profile_file.h"
+#include "util/whole_file.h"
 
 namespace kalvix {
 namespace {
@@ -65,12 +65,11 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
           "), пароль не прочитан, подключение не выполнялось ***";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string value;
+  if (ReadWholeFile(path, value) == WholeFile::kOpenFailed) {
     why = "*** MySQL: файл пароля " + path + " не прочитан: " + std::strerror(errno) + " ***";
     return false;
   }
-  std::string value{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   const size_t end = value.find_first_of("\r\n");
   if (end != std::string::npos) value.resize(end);
   password = std::move(value);

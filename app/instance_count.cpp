@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <system_error>
 
 #include "util/ascii_case.h"
+#include "util/whole_file.h"
 
 namespace kalvix {
 namespace {
@@ -19,8 +19,8 @@ std::string ProcessFileName(const std::filesystem::path& processDir) {
   std::error_code ec;
   std::string target = std::filesystem::read_symlink(processDir / "exe", ec).string();
   if (ec) {
-    std::ifstream cmdline(processDir / "cmdline", std::ios::binary);
-    std::getline(cmdline, target, '\0');
+    ReadWholeFile(processDir / "cmdline", target);
+    target.resize(std::min(target.size(), target.find('\0')));
   }
   // A binary replaced while it runs (an upgrade) shows as "path (deleted)".
   if (target.size() > kDeletedSuffix.size() &&

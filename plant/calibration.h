@@ -5,17 +5,35 @@
 #ifndef KALVIX_PLANT_CALIBRATION_H_
 #define KALVIX_PLANT_CALIBRATION_H_
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kalvix {
 
 inline constexpr int32_t kMaxCalibrationPoints = 512;
 
+// One column of a table's points. It reads like the fixed array of kMaxCalibrationPoints zeros
+// the design had (an index never written reads 0), but stores only up to the highest index
+// written: a plant's tables have a handful of points, and 100 signals of two 512-point arrays
+// were 800 kB of the service's own memory, most of its heap.
+class CalibrationPoints {
+ public:
+  // Indexes 0 to kMaxCalibrationPoints - 1; writing one stores every index below it too.
+  double& operator[](size_t i) {
+    if (i >= values_.size()) values_.resize(i + 1, 0.0);
+    return values_[i];
+  }
+  double operator[](size_t i) const { return i < values_.size() ? values_[i] : 0.0; }
+
+ private:
+  std::vector<double> values_;
+};
+
 struct CalibrationTable {
   int32_t PointCount = 0;
-  std::array<double, kMaxCalibrationPoints> AVal{};
-  std::array<double, kMaxCalibrationPoints> FVal{};
+  CalibrationPoints AVal;
+  CalibrationPoints FVal;
 };
 
 // The physical value of raw reading x. No table, or a table of 0 or 512 and more points,

@@ -72,6 +72,23 @@ TEST(CalibrateValue, UnusableTablesGiveZero) {
   EXPECT_DOUBLE_EQ(CalibrateValue(600.5, &big), 1201.0);
 }
 
+// The points read as the zero-filled arrays they replace: an index never written, below or
+// above the written ones, is 0, and a copy keeps the points.
+TEST(CalibrationPoints, ReadLikeZeroFilledArrays) {
+  CalibrationTable t;
+  t.AVal[3] = 30;
+  t.FVal[1] = 10;
+  const CalibrationTable copy = t;
+  for (const CalibrationTable* table : {static_cast<const CalibrationTable*>(&t), &copy}) {
+    EXPECT_EQ(table->AVal[0], 0.0);
+    EXPECT_EQ(table->AVal[3], 30.0);
+    EXPECT_EQ(table->AVal[4], 0.0);
+    EXPECT_EQ(table->AVal[kMaxCalibrationPoints - 1], 0.0);
+    EXPECT_EQ(table->FVal[1], 10.0);
+    EXPECT_EQ(table->FVal[3], 0.0);
+  }
+}
+
 TEST(CalibrateValue, NonFiniteReadingsAndOverflowGiveNaN) {
   const CalibrationTable two = Table({{0, 0}, {1, 1e300}});
   const CalibrationTable three = Table({{0, 0}, {10, 100}, {20, 150}});

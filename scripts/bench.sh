@@ -13,6 +13,8 @@
 #   KALVIX_BENCH_CYCLES             cycle periods measured, idle and again loaded (600)
 #   KALVIX_BENCH_CHANGES            value changes timed from device to last_state (200)
 #   KALVIX_BENCH_FOOTPRINT_SECONDS  how long the 90-signal service is watched (600)
+#   KALVIX_BENCH_COLLECTD_SECONDS   how long collectd, polling the JUMO line beside it, is
+#                                   watched (120; it runs during the service's window)
 #   KALVIX_BENCH_STARTUP_RUNS       service starts timed (5)
 #   KALVIX_BENCH_STOP_RUNS          stops timed in each situation (3)
 #   KALVIX_BENCH_MODBUS_MIN_TIME    seconds per Modbus master benchmark (10)
@@ -43,6 +45,7 @@ SQL_STATEMENTS="${KALVIX_BENCH_SQL_STATEMENTS:-5000}"
 SPOOL_MINUTES="${KALVIX_BENCH_SPOOL_MINUTES:-1440}"
 METRICS_SECONDS="${KALVIX_BENCH_METRICS_SECONDS:-300}"
 VISION_EXCHANGES="${KALVIX_BENCH_VISION_EXCHANGES:-1000}"
+COLLECTD_SECONDS="${KALVIX_BENCH_COLLECTD_SECONDS:-120}"
 ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup stop modbus sql spool metrics vision}"
 # The 90-signal plant: the 27 of the default plant and this many more on the V120.
 EXTRA_SIGNALS=63
@@ -145,16 +148,28 @@ grow_plant_to_90() {
 proc_cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 proc_status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 
-# Watches a process for FOOTPRINT_SECONDS after the warm-up; writes "cpu_percent rss_max_kb
-# hwm_kb" to FILE.
+# Watches a process for SECONDS (FOOTPRINT_SECONDS when not given) after the warm-up; writes
+# "cpu_percent rss_max_kb hwm_kb seconds pss_kb anon_kb own_anon_kb" to FILE, the CPU seconds
+# of each thread to FILE-threads.txt and the resident memory by mapping to FILE-maps.txt.
+#
+# Memory, from /proc/PID/smaps_rollup and /proc/PID/smaps at the end of the window:
+#   VmRSS      every resident page the process maps, a shared library's as much as its own;
+#   Pss        each shared page divided by the number of processes that map it;
+#   anonymous  the pages that exist for this process alone (Anonymous: not backed by a file);
+#   own        the anonymous pages of anonymous mappings: heap, malloc arenas, thread stacks,
+#              mmap'd buffers. The rest of the anonymous memory is the libraries' data (their
+#              relocated pointers and variables, copied on the first write), which a library
+#              costs every process that loads it, whatever the process does.
+# Anonymous rather than Private_Dirty: a file page written since it was read (a program file
+# just copied into place) counts as private dirty though the page cache holds it anyway.
 watch_footprint() {
-  local pid="$1" file="$2" hz cpu0 cpu1 t0 t1 rss max=0 end
+  local pid="$1" file="$2" seconds="${3:-$FOOTPRINT_SECONDS}" hz cpu0 cpu1 t0 t1 rss max=0 end
   hz="$(getconf CLK_TCK)"
   sleep "$FOOTPRINT_WARMUP"
   kill -0 "$pid" 2>/dev/null || { echo "gone" >"$file"; return; }
   cpu0="$(proc_cpu_ticks "$pid")"
   t0="$(date +%s.%N)"
-  end=$((SECONDS + FOOTPRINT_SECONDS))
+  end=$((SECONDS + seconds))
   while [ "$SECONDS" -lt "$end" ] && kill -0 "$pid" 2>/dev/null; do
     rss="$(proc_status_kb "$pid" VmRSS)"
     [ "${rss:-0}" -gt "$max" ] && max="$rss"
@@ -166,20 +181,108 @@ watch_footprint() {
     printf '%s %s\n' "$(cat "$task/comm")" \
       "$(awk -v hz="$hz" '{ printf "%.2f", ($14 + $15) / hz }' "$task/stat")"
   done >"${file%.txt}-threads.txt"
-  # Where the memory went: the resident kB of the largest mappings.
+  # Where the memory went: resident, proportional and anonymous kB of every mapping, summed by
+  # file (the anonymous mappings as [heap], [stack] and [anon]).
   awk '/^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6 ? $6 : "[anon]") }
        $1 == "Rss:" { rss[name] += $2 }
-       END { for (n in rss) printf "%6d kB %s\n", rss[n], n }' "/proc/$pid/smaps" |
-    sort -rn | head -12 >"${file%.txt}-maps.txt"
+       $1 == "Pss:" { pss[name] += $2 }
+       $1 == "Anonymous:" { anon[name] += $2 }
+       END { for (n in rss) if (rss[n] > 0) printf "%6d %6d %6d %s\n", rss[n], pss[n], anon[n], n }' \
+    "/proc/$pid/smaps" | sort -rn | { echo "   Rss    Pss   Anon (kB) mapping"; cat; } \
+    >"${file%.txt}-maps.txt"
+  local own
+  own="$(awk '/^[0-9a-f]+-[0-9a-f]+ / { mine = (NF < 6 || $6 ~ /^\[(heap|stack|anon)/) }
+              $1 == "Anonymous:" && mine { kb += $2 } END { print kb + 0 }' "/proc/$pid/smaps")"
   cpu1="$(proc_cpu_ticks "$pid")"
   t1="$(date +%s.%N)"
-  # Pss: the resident pages with each shared page divided among the processes that map it.
   awk -v c0="$cpu0" -v c1="$cpu1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v m="$max" \
     -v h="$(proc_status_kb "$pid" VmHWM)" \
     -v p="$(awk '$1 == "Pss:" { print $2 }' "/proc/$pid/smaps_rollup")" \
-    'BEGIN { printf "%.3f %d %d %.0f %d\n", 100 * (c1 - c0) / hz / (t1 - t0), m, h, t1 - t0, p }' >"$file"
+    -v a="$(awk '$1 == "Anonymous:" { print $2 }' "/proc/$pid/smaps_rollup")" -v o="$own" \
+    'BEGIN { printf "%.3f %d %d %.0f %d %d %d\n", 100 * (c1 - c0) / hz / (t1 - t0), m, h, t1 - t0, p, a, o }' >"$file"
+}
+# collectd beside kalvixd, as the reference for a small poller: its modbus plugin reads the
+# four process values of the JUMO controllers (the measured inputs PLS of JUMO 1, Q_SUSP,
+# Q_VODA and P_GC of JUMO 2, floats as kalvixd reads them) once a second over Modbus RTU, and
+# the csv plugin writes them. It gets a simulated plant of its own in DIR, since kalvixd holds
+# its plant's JUMO line exclusively. Run in the foreground with a private configuration: no
+# system service, nothing loaded beyond these three plugins, one read and one write thread.
+# Sets COLLECTD_PID.
+start_collectd() {
+  local dir="$1"
+  mkdir -p "$dir/csv"
+  "$BIN/kalvix-plantsim" --link "$dir" >"$dir/plantsim.out" 2>&1 </dev/null &
+  PIDS+=($!)
+  for _ in $(seq 100); do [ -e "$dir/jumo" ] && break; sleep 0.1; done
+  [ -e "$dir/jumo" ] || { echo "bench.sh: the simulated plant for collectd did not start" >&2; exit 1; }
+  local data="" name slave base type
+  while read -r name slave base type; do
+    data+="  <Data \"$name\">
+    RegisterBase $base
+    RegisterType $type
+    RegisterCmd ReadHolding
+    Type gauge
+    Instance \"$name\"
+  </Data>
+"
+  done <<'SIGNALS'
+PLS 1 53 FloatLE
+Q_SUSP 2 53 Float
+Q_VODA 2 71 Float
+P_GC 2 73 Float
+SIGNALS
+  # FloatLE: JUMO 1 sends the low word first (InverseWords in db/default_plant.sql).
+  cat >"$dir/collectd.conf" <<CONF
+Hostname "kalvix-bench"
+FQDNLookup false
+BaseDir "$dir"
+PIDFile "$dir/collectd.pid"
+TypesDB "/usr/share/collectd/types.db"
+Interval 1
+ReadThreads 1
+WriteThreads 1
+LoadPlugin logfile
+<Plugin logfile>
+  LogLevel info
+  File "$dir/collectd.log"
+  Timestamp true
+</Plugin>
+LoadPlugin csv
+<Plugin csv>
+  DataDir "$dir/csv"
+</Plugin>
+LoadPlugin modbus
+<Plugin modbus>
+$data  <Host "jumo">
+    Device "$dir/jumo"
+    Baudrate 57600
+    Interval 1
+    <Slave 1>
+      Instance "jumo1"
+      Collect "PLS"
+    </Slave>
+    <Slave 2>
+      Instance "jumo2"
+      Collect "Q_SUSP"
+      Collect "Q_VODA"
+      Collect "P_GC"
+    </Slave>
+  </Host>
+</Plugin>
+CONF
+  collectd -t -C "$dir/collectd.conf" || { echo "bench.sh: collectd refuses its configuration" >&2; exit 1; }
+  collectd -f -C "$dir/collectd.conf" >"$dir/collectd.out" 2>&1 </dev/null &
+  COLLECTD_PID=$!
+  PIDS+=("$COLLECTD_PID")
 }
 
+# One row of the side-by-side table from a watch_footprint file.
+footprint_row() {
+  local name="$1" file="$2" cpu rss hwm secs pss anon own
+  read -r cpu rss hwm secs pss anon own <"$file" || true
+  printf '  %-22s %7s %%  %9s kB  %9s kB  %9s kB  %9s kB  %6s s\n' "$name" "${cpu:-?}" \
+    "${rss:-?}" "${pss:-?}" "${anon:-?}" "${own:-?}" "${secs:-?}"
+}
 
 echo "== machine" | tee "$RESULTS/summary.txt"
 note "  $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), nproc $(nproc)"
@@ -211,7 +314,10 @@ if wants footprint || wants latency; then
   fi
 
   watchers=()
+  collectd_pid=""
   if wants footprint; then
+    start_collectd "$RUN/collectd"
+    collectd_pid="$COLLECTD_PID"
     note "  load average: $(loadavg); watching ${FOOTPRINT_SECONDS} s after a ${FOOTPRINT_WARMUP} s warm-up"
     watch_footprint "$service_pid" "$RESULTS/footprint-kalvixd.txt" &
     watchers+=($!)
@@ -219,6 +325,10 @@ if wants footprint || wants latency; then
       watch_footprint "$window_pid" "$RESULTS/footprint-kalvixsrv.txt" &
       watchers+=($!)
     fi
+    # Within the service's window, so both see the same machine.
+    collectd_seconds=$((COLLECTD_SECONDS < FOOTPRINT_SECONDS ? COLLECTD_SECONDS : FOOTPRINT_SECONDS))
+    watch_footprint "$collectd_pid" "$RESULTS/footprint-collectd.txt" "$collectd_seconds" &
+    watchers+=($!)
   fi
   if wants latency; then
     sleep "$FOOTPRINT_WARMUP"
@@ -233,16 +343,29 @@ if wants footprint || wants latency; then
   cycles_90="$(sql_at "$socket90" "select count(*) from pu_data")"
   note "  load average at the end: $(loadavg); minute rows written: $cycles_90"
   if wants footprint; then
-    read -r cpu rss hwm secs pss <"$RESULTS/footprint-kalvixd.txt" || true
+    read -r cpu rss hwm secs pss anon own <"$RESULTS/footprint-kalvixd.txt" || true
     note "  footprint kalvixd: cpu ${cpu:-?} % of one core over ${secs:-?} s, rss max ${rss:-?} kB, peak (VmHWM) ${hwm:-?} kB, pss ${pss:-?} kB"
-    note "    target < 0.5 % of a core, <= 8192 kB resident"
+    note "    anonymous ${anon:-?} kB: own (heap, arenas, stacks) ${own:-?} kB, libraries' data $(( ${anon:-0} - ${own:-0} )) kB"
+    note "    target < 0.5 % of a core, <= 8192 kB resident, own anonymous <= 1024 kB"
     note "    CPU seconds by thread: $(tr '\n' ' ' <"$RESULTS/footprint-kalvixd-threads.txt" 2>/dev/null)"
+    note "    largest resident mappings (kB: Rss Pss Anonymous):"
+    head -13 "$RESULTS/footprint-kalvixd-maps.txt" | tail -n +2 | sed 's/^/      /' |
+      tee -a "$RESULTS/summary.txt"
     if [ -n "$window_pid" ]; then
-      read -r cpu rss hwm secs pss <"$RESULTS/footprint-kalvixsrv.txt" || true
-      note "  footprint kalvixsrv (offscreen): cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, peak ${hwm:-?} kB, pss ${pss:-?} kB"
+      read -r cpu rss hwm secs pss anon own <"$RESULTS/footprint-kalvixsrv.txt" || true
+      note "  footprint kalvixsrv (offscreen): cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, peak ${hwm:-?} kB, pss ${pss:-?} kB, anonymous ${anon:-?} kB"
     else
       note "  footprint kalvixsrv: not measured, build/bin/kalvixsrv is not a window program yet"
     fi
+    # What collectd read: one line per value in its csv files, failed reads in its log.
+    collectd_values="$(cat "$RUN"/collectd/csv/*/modbus-*/gauge-* 2>/dev/null | grep -c '^[0-9]' || true)"
+    collectd_failed="$(grep -c 'read function .* failed' "$RUN/collectd/collectd.log" 2>/dev/null || true)"
+    note "  collectd $(dpkg-query -W -f='${Version}' collectd-core 2>/dev/null): modbus plugin, Modbus RTU at 57600 bit/s, 4 registers of 2 JUMO slaves every 1 s: ${collectd_values:-0} values written, ${collectd_failed:-0} reads failed"
+    note "  side by side (collectd watched within the service's window):"
+    note "  $(printf '%-22s %9s  %12s  %12s  %12s  %12s  %8s' '' 'CPU' 'VmRSS' 'Pss' 'anonymous' 'own anon.' 'window')"
+    footprint_row "kalvixd (90 signals)" "$RESULTS/footprint-kalvixd.txt" | tee -a "$RESULTS/summary.txt"
+    footprint_row "collectd (4 registers)" "$RESULTS/footprint-collectd.txt" | tee -a "$RESULTS/summary.txt"
+    [ -n "$collectd_pid" ] && stop_pid "$collectd_pid"
   fi
   stop_pid "$service_pid"
   [ -n "$window_pid" ] && stop_pid "$window_pid"

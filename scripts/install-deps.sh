@@ -8,7 +8,6 @@ PACKAGES=(
   libmariadb-dev                       # Connector/C, both database connections
   libsqlite3-dev                       # the spool of rows that wait for the server
   libmicrohttpd-dev                    # the metrics endpoint's HTTP server
-  libsystemd-dev                       # readiness, status and watchdog for systemd
   prometheus                           # promtool and a real server scraping the endpoint
   mariadb-server mariadb-client        # the private server of the tests and the demo
   galera-4 mariadb-backup              # the three-node test cluster and its state transfer

@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "util/ascii_case.h"
+#include "util/whole_file.h"
 
 namespace kalvix {
 namespace {
@@ -74,18 +73,17 @@ bool ProfileFile::Load(std::string* error) {
   byteOrderMark_ = false;
   std::error_code ec;
   if (!std::filesystem::exists(path_, ec)) return true;
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    if (error) *error = Errno("cannot open " + path_.string());
-    return false;
+  std::string text;
+  switch (ReadWholeFile(path_, text)) {
+    case WholeFile::kRead:
+      break;
+    case WholeFile::kOpenFailed:
+      if (error) *error = Errno("cannot open " + path_.string());
+      return false;
+    case WholeFile::kReadFailed:
+      if (error) *error = "cannot read " + path_.string();
+      return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
-    if (error) *error = "cannot read " + path_.string();
-    return false;
-  }
-  std::string text = buffer.str();
   byteOrderMark_ = text.rfind("\xEF\xBB\xBF", 0) == 0;
   if (byteOrderMark_) text.erase(0, 3);
   if (text.find("\r\n") != std::string::npos) lineEnd_ = "\r\n";
