@@ -158,15 +158,24 @@ TEST_F(ServiceEndToEndTest, FirstCycleAwaitsThePollersFirstPassesAtMostAPeriod) 
     }
     ASSERT_GE(s.control.CycleCounter.load(), 1);
     jumoInFirstPass = s.control.PollerFirstPasses.Pending(Poller::kJumo);
+    bool anyInFirstPass = jumoInFirstPass;
+    for (Poller p : {Poller::kV120, Poller::kBk003}) {
+      anyInFirstPass = anyInFirstPass || s.control.PollerFirstPasses.Pending(p);
+    }
+    const auto waited = Clock::now() - launched;
     std::cout << "[ first cycle ] " << c.name << ": "
-              << std::chrono::duration<double, std::milli>(Clock::now() - launched).count()
+              << std::chrono::duration<double, std::milli>(waited).count()
               << " ms after the pollers' launch\n";
     if (c.jumo1Silent) {
       EXPECT_TRUE(jumoInFirstPass) << "the first cycle did not wait for the silent controller";
       EXPECT_TRUE(RunWindowUntil([&] { return s.control.ErrorCounter.load() >= 1; }, 5s));
       EXPECT_GT(s.control.ModuleErrors[kModuleJumo1].load(), 0);
+    } else if (anyInFirstPass) {
+      // A machine so loaded that a healthy pass outlasted the period (0.7 s of the JUMO's
+      // designed 0.98 s): the cycle may then fail as a silent device's does, but only after
+      // the bound held it.
+      EXPECT_GE(waited, 500ms) << "the first cycle did not wait for the pollers";
     } else {
-      EXPECT_FALSE(jumoInFirstPass);
       ASSERT_TRUE(RunWindowUntil([&] { return s.control.CycleCounter.load() >= 3; }, 10s));
       EXPECT_EQ(s.control.ErrorCounter.load(), 0) << "a healthy start counts no error";
     }
