@@ -13,9 +13,15 @@
 // --busy starts a busy loop of its own first, a thread pinned to the last core at normal
 // priority, so the service shares the machine with a program that never sleeps.
 //
+// Beside the service, a reference thread at the control thread's priority does nothing but
+// sleep to the next point of a 980 ms grid (clock_nanosleep, absolute) and note how late it
+// woke: the floor the machine sets at that time. On a shared or virtual machine whose other
+// load delays even such a thread, that figure, not the service, bounds the lateness.
+//
 //   bench_cycle_timing --config INI [--cycles N] [--periods FILE] [--busy]
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -37,6 +43,7 @@
 #include "bench/sample_stats.h"
 #include "journal/event_log.h"
 #include "plant/thread_entry.h"
+#include "plant/thread_priority.h"
 
 namespace {
 
@@ -144,6 +151,41 @@ class BusyLoop {
   std::thread thread_;
 };
 
+// The reference sleeper (see above): wakes on a grid of 980 ms until told to stop.
+class ReferenceSleeper {
+ public:
+  ReferenceSleeper()
+      : thread_([this] {
+          RaiseThreadPriority(ThreadPriority::kTimeCritical);
+          timespec aim{};
+          clock_gettime(CLOCK_MONOTONIC, &aim);
+          while (!stop_.load()) {
+            aim.tv_nsec += static_cast<long>(kCyclePeriodMs) * 1'000'000;
+            aim.tv_sec += aim.tv_nsec / 1'000'000'000;
+            aim.tv_nsec %= 1'000'000'000;
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &aim, nullptr);
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double lateMs = static_cast<double>(now.tv_sec - aim.tv_sec) * 1e3 +
+                                  static_cast<double>(now.tv_nsec - aim.tv_nsec) / 1e6;
+            lateness_.push_back(lateMs);
+          }
+        }) {}
+  ~ReferenceSleeper() { Stop(); }
+
+  // Ends the thread (within one period) and returns what it measured.
+  std::vector<double> Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return lateness_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<double> lateness_;  // the thread's own until it has ended
+  std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,6 +197,7 @@ int main(int argc, char** argv) {
   EventQueue();
   std::optional<BusyLoop> busy;
   if (options.busy) busy.emplace();
+  ReferenceSleeper reference;
   ShutdownSignals signals;
   const WorkingPaths paths = ResolveWorkingPaths(options.config);
   fs::current_path(paths.workDir);
@@ -196,6 +239,7 @@ int main(int argc, char** argv) {
               << paths.workDir << ")\n";
     return 1;
   }
+  const std::vector<double> referenceLateness = reference.Stop();
   busy.reset();
   const std::vector<int64_t>& starts = recorder.Starts();
   const std::vector<int64_t>& aims = recorder.Aims();
@@ -225,5 +269,8 @@ int main(int argc, char** argv) {
   std::cout << bench::FormatStats("lateness_ms", bench::Summarize(lateness)) << "\n";
   std::cout << bench::FormatStats("period_minus_980_ms", bench::Summarize(periodError)) << "\n";
   std::printf("drift_ms %.3f over %zu periods\n", driftMs, periodError.size());
+  std::cout << bench::FormatStats("reference_sleeper_lateness_ms",
+                                  bench::Summarize(referenceLateness))
+            << "\n";
   return 0;
 }
