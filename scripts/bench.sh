@@ -15,6 +15,8 @@
 #   KALVIX_BENCH_FOOTPRINT_SECONDS  how long the 90-signal service is watched (600)
 #   KALVIX_BENCH_COLLECTD_SECONDS   how long collectd, polling the JUMO line beside it, is
 #                                   watched (120; it runs during the service's window)
+#   KALVIX_BENCH_FOOTPRINT_MAIN     lines added to that service's [main] section, e.g.
+#                                   V120ReadRuns=1 (none)
 #   KALVIX_BENCH_STARTUP_RUNS       service starts timed (5)
 #   KALVIX_BENCH_STOP_RUNS          stops timed in each situation (3)
 #   KALVIX_BENCH_MODBUS_MIN_TIME    seconds per Modbus master benchmark (10)
@@ -38,6 +40,7 @@ RESULTS="${KALVIX_BENCH_RESULTS:-$BUILD/results}"
 CYCLES="${KALVIX_BENCH_CYCLES:-600}"
 CHANGES="${KALVIX_BENCH_CHANGES:-200}"
 FOOTPRINT_SECONDS="${KALVIX_BENCH_FOOTPRINT_SECONDS:-600}"
+FOOTPRINT_MAIN="${KALVIX_BENCH_FOOTPRINT_MAIN:-}"
 STARTUP_RUNS="${KALVIX_BENCH_STARTUP_RUNS:-5}"
 STOP_RUNS="${KALVIX_BENCH_STOP_RUNS:-3}"
 MODBUS_MIN_TIME="${KALVIX_BENCH_MODBUS_MIN_TIME:-10}"
@@ -294,8 +297,8 @@ note "  commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown), build 
 if wants footprint || wants latency; then
   note
   note "== service with a 90-signal plant (kalvixd)"
-  start_stack "$RUN/plant90"
-  note "  signals: $(grow_plant_to_90 "$STACK_SOCKET")"
+  start_stack "$RUN/plant90" "$FOOTPRINT_MAIN"
+  note "  signals: $(grow_plant_to_90 "$STACK_SOCKET")${FOOTPRINT_MAIN:+; [main] $FOOTPRINT_MAIN}"
   socket90="$STACK_SOCKET"
   "$RUN/bin/kalvixd-bench" --config "$RUN/plant90/kalvixsrv.ini" >"$RUN/plant90/kalvixd.out" 2>&1 &
   service_pid=$!
