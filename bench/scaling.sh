@@ -12,7 +12,7 @@
 #   bench/scaling.sh [BUILD_DIR]        programs from BUILD_DIR/bin (default build)
 #
 # Settings (environment):
-#   KALVIX_SCALING_N          lines per run on the single server ("1 5 10 20")
+#   KALVIX_SCALING_N          lines per run on the single server ("1 5 10 20"; empty: none)
 #   KALVIX_SCALING_GALERA_N   lines per run on the cluster ("1 5 10"; empty: no cluster)
 #   KALVIX_SCALING_SETTLE     seconds between the last line's start and the measurement (30)
 #   KALVIX_SCALING_SECONDS    seconds measured per run (120)
@@ -48,7 +48,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT/build}" && pwd)"
 BIN="$BUILD/bin"
-LINE_COUNTS="${KALVIX_SCALING_N:-1 5 10 20}"
+LINE_COUNTS="${KALVIX_SCALING_N-1 5 10 20}"
 GALERA_COUNTS="${KALVIX_SCALING_GALERA_N-1 5 10}"
 SETTLE="${KALVIX_SCALING_SETTLE:-30}"
 PERIOD="${KALVIX_SCALING_SECONDS:-120}"
