@@ -91,10 +91,10 @@ void ServerDeadline::Set(std::chrono::steady_clock::time_point at) {
   // earliest moment set is one nanosecond.
   const auto ns = std::max<int64_t>(
       1, std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count());
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-  spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-  ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  itimerspec expiry{};
+  expiry.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  expiry.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 }  // namespace kalvix
