@@ -5,6 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
+  ccache                               # rebuilds of unchanged sources (three build folders)
   libmariadb-dev                       # Connector/C, both database connections
   libsqlite3-dev                       # the spool of rows that wait for the server
   libmicrohttpd-dev                    # the metrics endpoint's HTTP server
@@ -15,6 +16,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev # test suites
   libbenchmark-dev                     # micro-benchmarks
   libmodbus-dev                        # an independent Modbus slave for the tests
+  collectd-core                        # the footprint benchmark's reference poller
   fonts-liberation2                    # the window's monospace face
   procps                               # pgrep/ps for the scripts
 )

@@ -22,6 +22,9 @@ JOBS="${KALVIX_JOBS:-$(nproc)}"
 TEST_JOBS="${KALVIX_TEST_JOBS:-4}"
 
 bash scripts/install-deps.sh || { echo "test.sh: installing dependencies failed"; exit 1; }
+# ccache (picked up by the build when installed): paths below the checkout count as relative,
+# so a fresh clone hits what an earlier clone compiled.
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
 
 declare -a SUMMARY=()
 FAILED=0
