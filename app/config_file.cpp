@@ -105,6 +105,8 @@ bool ReadKeys(const ProfileFile& ini, Settings& s, std::string& why) {
   s.Login = ini.ReadString(q, "Login", s.Login);
   s.Comp = ini.ReadString(q, "Comp", s.Comp);
   s.Database = ini.ReadString(q, "Database", s.Database);
+  const int settle = ini.ReadInteger(q, "SettleMs", -1);
+  if (settle >= 0 && settle <= kMaxSettleMs) s.SettleMs = settle;
   s.SslMode = ini.ReadString(q, "SslMode", s.SslMode);
   s.SslCa = ini.ReadString(q, "SslCa", s.SslCa);
   s.SslCert = ini.ReadString(q, "SslCert", s.SslCert);

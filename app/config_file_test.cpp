@@ -234,6 +234,17 @@ TEST_F(ConfigFileTest, DatabaseKeyIsReadAndNeverWritten) {
   }
 }
 
+// SettleMs is read, never written: a site that wants the designed second back deletes it.
+TEST_F(ConfigFileTest, SettleKeyIsReadAndNeverWritten) {
+  WriteText("[MySQL]\nSettleMs=0\n");
+  Settings loaded;
+  ASSERT_TRUE(LoadConfigFile(ini_, loaded));
+  EXPECT_EQ(loaded.SettleMs, 0);
+  WriteText("");
+  ASSERT_TRUE(SaveConfig(ini_, loaded, cipher_));
+  EXPECT_EQ(ReadText().find("SettleMs"), std::string::npos);
+}
+
 TEST_F(ConfigFileTest, LimitsAndEncodingsOnReading) {
   WriteText(
       "[MySQL]\nDatabaseSize=10\nVersion=x5\n"

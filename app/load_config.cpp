@@ -91,7 +91,9 @@ void LoadConfig(ServiceState& s, const LoadConfigTiming& timing) {
   const bool connected = s.db.user.Connected();
   if (!connected) settings.AutoStart = false;
   s.ReplaceSettings(settings);
-  Pause(timing, timing.settle);
+  const std::chrono::milliseconds settle =
+      settings.SettleMs ? std::chrono::milliseconds(*settings.SettleMs) : timing.settle;
+  if (settle.count() > 0) Pause(timing, settle);
   if (ending()) return;
 
   if (connected) {

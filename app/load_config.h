@@ -15,7 +15,8 @@ namespace kalvix {
 struct LoadConfigTiming {
   int attempts = 16;
   std::chrono::milliseconds retryPause{1000};  // after each failed attempt
-  std::chrono::milliseconds settle{1000};      // before the signal set is loaded
+  std::chrono::milliseconds settle{1000};      // before the signal set is loaded, unless
+                                               // [MySQL] SettleMs says otherwise
   std::chrono::milliseconds workersBound{3000};  // for workers of an earlier run to end
   // How the pauses are spent; empty sleeps. The window keeps serving its events meanwhile. A
   // pause should end as soon as `ending` holds.

@@ -90,6 +90,36 @@ TEST_F(ServiceTest, LoadConfigConnectsAndLoadsTheSignalSet) {
   EXPECT_EQ(s.db.statements.Count(), 1u) << "the journal row";
 }
 
+// The pause between the connection and the signal set: the designed second unless the file's
+// [MySQL] SettleMs sets another (0: none at all); a value out of range keeps the second.
+TEST_F(ServiceTest, SettlePauseIsTheDesignedSecondUnlessTheFileSetsIt) {
+  LoadDefaultPlant();
+  struct Case {
+    const char* extra;
+    std::vector<std::chrono::milliseconds> pauses;
+  };
+  const Case cases[] = {
+      {"", {1000ms}},
+      {"SettleMs=250\n", {250ms}},
+      {"SettleMs=0\n", {}},
+      {"SettleMs=-1\n", {1000ms}},
+      {"SettleMs=60000\n", {1000ms}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
+    ServiceState& s = Service(db_.Server().socketPath, c.extra);
+    LoadConfigTiming timing = hooks_.loadConfigTiming;
+    timing.settle = 1000ms;
+    std::vector<std::chrono::milliseconds> pauses;
+    timing.pause = [&pauses](std::chrono::milliseconds length) { pauses.push_back(length); };
+    LoadConfig(s, timing);
+    EXPECT_TRUE(s.db.user.Connected());
+    EXPECT_EQ(pauses, c.pauses);
+    EXPECT_EQ(s.signals.SignalCount(), 27);
+    DrainEvents();
+  }
+}
+
 TEST_F(ServiceTest, SignalSetIsNotReplacedUnderRunningPollers) {
   LoadDefaultPlant();
   ServiceState& s = Service(db_.Server().socketPath);

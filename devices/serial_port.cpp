@@ -167,10 +167,21 @@ PortIo SerialPort::Read(std::span<uint8_t> into) {
 }
 
 PortIo SerialPort::ReadArrived(std::span<uint8_t> into, uint32_t ms) {
-  ReadPlan plan;
-  plan.firstBytesEnd = true;
-  plan.totalMs = std::min<int64_t>(ms, kMaxPortWaitMs);
-  return ReadPlanned(into, plan);
+  if (fd_ < 0) return {0, PortStatus::kNotOpen};
+  if (InterruptPending()) return {0, PortStatus::kInterrupted};
+  // The caller has just sent a request or taken the part of a reply that had come, so the
+  // wait comes first: a read before it would nearly always find nothing, one system call
+  // per exchange spent for it. Ready or not when the wait ends, one read takes what is there.
+  switch (Wait(POLLIN, std::min<int64_t>(ms, kMaxPortWaitMs))) {
+    case WaitResult::kReady:
+    case WaitResult::kTimeout:
+      return ReadAvailable(into);
+    case WaitResult::kInterrupted:
+      return {0, PortStatus::kInterrupted};
+    case WaitResult::kError:
+      return {0, Failed()};
+  }
+  return {0, PortStatus::kOk};
 }
 
 PortIo SerialPort::ReadPlanned(std::span<uint8_t> into, const ReadPlan& plan) {

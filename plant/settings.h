@@ -3,6 +3,7 @@
 #ifndef KALVIX_PLANT_SETTINGS_H_
 #define KALVIX_PLANT_SETTINGS_H_
 
+#include <optional>
 #include <string>
 
 namespace kalvix {
@@ -47,6 +48,9 @@ struct Settings {
   int Version = 5;
   std::string ServiceName = "mysql";  // read by the process entry only, never written
   int StartTime = 10;                 // seconds; read by the process entry only, never written
+  // The pause after the user connection is up and before the signal set is loaded, in ms
+  // (0 to 10000), read only: a site that starts at once sets 0. Not set: the designed second.
+  std::optional<int> SettleMs;
   // TLS to the server, read only (a site sets them by hand): SslMode is DISABLED, PREFERRED,
   // REQUIRED, VERIFY_CA or VERIFY_IDENTITY, empty for the client library's default (no TLS);
   // the others are paths of PEM files.
@@ -73,6 +77,7 @@ struct Settings {
 };
 
 inline constexpr int kMinDatabaseSize = 60;
+inline constexpr int kMaxSettleMs = 10000;
 inline constexpr const char* kSectionMain = "main";
 inline constexpr const char* kSectionMySQL = "MySQL";
 inline constexpr const char* kSectionBK003 = "BK003";

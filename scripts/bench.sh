@@ -15,6 +15,7 @@
 #   KALVIX_BENCH_FOOTPRINT_SECONDS  how long the 90-signal service is watched (600)
 #   KALVIX_BENCH_COLLECTD_SECONDS   how long collectd, polling the JUMO line beside it, is
 #                                   watched (120; it runs during the service's window)
+#   KALVIX_BENCH_PROFILE_SECONDS    how long perf samples that service after the window (60)
 #   KALVIX_BENCH_FOOTPRINT_MAIN     lines added to that service's [main] section, e.g.
 #                                   V120ReadRuns=1 (none)
 #   KALVIX_BENCH_STARTUP_RUNS       service starts timed (5)
@@ -49,6 +50,7 @@ SPOOL_MINUTES="${KALVIX_BENCH_SPOOL_MINUTES:-1440}"
 METRICS_SECONDS="${KALVIX_BENCH_METRICS_SECONDS:-300}"
 VISION_EXCHANGES="${KALVIX_BENCH_VISION_EXCHANGES:-1000}"
 COLLECTD_SECONDS="${KALVIX_BENCH_COLLECTD_SECONDS:-120}"
+PROFILE_SECONDS="${KALVIX_BENCH_PROFILE_SECONDS:-60}"
 ONLY="${KALVIX_BENCH_ONLY:-footprint latency cycles startup stop modbus sql spool metrics vision}"
 # The 90-signal plant: the 27 of the default plant and this many more on the V120.
 EXTRA_SIGNALS=63
@@ -279,6 +281,32 @@ CONF
   PIDS+=("$COLLECTD_PID")
 }
 
+# A CPU profile of a running service: perf samples every thread on the CPU clock for
+# PROFILE_SECONDS; FILE gets the top symbols of the process, of each thread, and the
+# system calls' call chains. Skipped, with a note, where perf cannot sample (no linux-perf,
+# or a kernel that refuses it).
+profile_kalvixd() {
+  local pid="$1" file="$2" data="${2%.txt}.data"
+  if ! perf record -q -e cpu-clock -F 1000 -g -p "$pid" -o "$data" -- sleep "$PROFILE_SECONDS" \
+    >/dev/null 2>&1; then
+    note "  profile: perf could not sample here"
+    return
+  fi
+  {
+    echo "# by thread"
+    perf report -i "$data" --no-children --sort comm --stdio -g none 2>/dev/null | grep '%'
+    echo "# by symbol, all threads"
+    perf report -i "$data" --no-children --sort comm,dso,symbol --stdio -g none 2>/dev/null |
+      grep '%' | head -30
+    echo "# call chains of the top symbols"
+    perf report -i "$data" --no-children --sort symbol --stdio -g caller,2,callee \
+      --percent-limit 3 2>/dev/null | grep -v '^#' | grep -v '^$'
+  } >"$file"
+  note "  profile of the 90-signal service over ${PROFILE_SECONDS} s (perf, cpu-clock), top lines:"
+  sed -n '/^# by symbol/,/^# call/p' "$file" | sed -n '2,13p' | sed 's/^/    /' |
+    tee -a "$RESULTS/summary.txt"
+}
+
 # One row of the side-by-side table from a watch_footprint file.
 footprint_row() {
   local name="$1" file="$2" cpu rss hwm secs pss anon own
@@ -318,11 +346,32 @@ if wants footprint || wants latency; then
 
   watchers=()
   collectd_pid=""
+  pid27=""
+  pid_runs=""
   if wants footprint; then
+    # Beside it, watched in the same window: the default 27-signal plant, and the 90-signal
+    # plant with the V120 reading runs of operands ([main] V120ReadRuns=1). Each is a copy of
+    # its own name, as one name runs once.
+    start_stack "$RUN/plant27"
+    cp "$BIN/kalvixd" "$RUN/bin/kalvixd-b27"
+    "$RUN/bin/kalvixd-b27" --config "$RUN/plant27/kalvixsrv.ini" >"$RUN/plant27/kalvixd.out" 2>&1 &
+    pid27=$!
+    PIDS+=("$pid27")
+    start_stack "$RUN/plant90runs" "V120ReadRuns=1"
+    grow_plant_to_90 "$STACK_SOCKET" >/dev/null
+    cp "$BIN/kalvixd" "$RUN/bin/kalvixd-b90r"
+    "$RUN/bin/kalvixd-b90r" --config "$RUN/plant90runs/kalvixsrv.ini" \
+      >"$RUN/plant90runs/kalvixd.out" 2>&1 &
+    pid_runs=$!
+    PIDS+=("$pid_runs")
     start_collectd "$RUN/collectd"
     collectd_pid="$COLLECTD_PID"
     note "  load average: $(loadavg); watching ${FOOTPRINT_SECONDS} s after a ${FOOTPRINT_WARMUP} s warm-up"
     watch_footprint "$service_pid" "$RESULTS/footprint-kalvixd.txt" &
+    watchers+=($!)
+    watch_footprint "$pid27" "$RESULTS/footprint-kalvixd27.txt" &
+    watchers+=($!)
+    watch_footprint "$pid_runs" "$RESULTS/footprint-kalvixd-runs.txt" &
     watchers+=($!)
     if [ -n "$window_pid" ]; then
       watch_footprint "$window_pid" "$RESULTS/footprint-kalvixsrv.txt" &
@@ -349,8 +398,15 @@ if wants footprint || wants latency; then
     read -r cpu rss hwm secs pss anon own <"$RESULTS/footprint-kalvixd.txt" || true
     note "  footprint kalvixd: cpu ${cpu:-?} % of one core over ${secs:-?} s, rss max ${rss:-?} kB, peak (VmHWM) ${hwm:-?} kB, pss ${pss:-?} kB"
     note "    anonymous ${anon:-?} kB: own (heap, arenas, stacks) ${own:-?} kB, libraries' data $(( ${anon:-0} - ${own:-0} )) kB"
-    note "    target < 0.5 % of a core, <= 8192 kB resident, own anonymous <= 1024 kB"
+    note "    target <= 0.4 % of a core, <= 8192 kB resident, own anonymous <= 1024 kB"
     note "    CPU seconds by thread: $(tr '\n' ' ' <"$RESULTS/footprint-kalvixd-threads.txt" 2>/dev/null)"
+    read -r cpu rss hwm secs pss anon own <"$RESULTS/footprint-kalvixd-runs.txt" || true
+    note "  footprint kalvixd, the same plant with V120ReadRuns=1: cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, pss ${pss:-?} kB, anonymous ${anon:-?} kB, own ${own:-?} kB"
+    note "    CPU seconds by thread: $(tr '\n' ' ' <"$RESULTS/footprint-kalvixd-runs-threads.txt" 2>/dev/null)"
+    read -r cpu rss hwm secs pss anon own <"$RESULTS/footprint-kalvixd27.txt" || true
+    note "  footprint kalvixd, the default 27-signal plant: cpu ${cpu:-?} % over ${secs:-?} s, rss max ${rss:-?} kB, pss ${pss:-?} kB, anonymous ${anon:-?} kB, own ${own:-?} kB"
+    note "    target <= 0.25 % of a core"
+    note "    CPU seconds by thread: $(tr '\n' ' ' <"$RESULTS/footprint-kalvixd27-threads.txt" 2>/dev/null)"
     note "    largest resident mappings (kB: Rss Pss Anonymous):"
     head -13 "$RESULTS/footprint-kalvixd-maps.txt" | tail -n +2 | sed 's/^/      /' |
       tee -a "$RESULTS/summary.txt"
@@ -367,8 +423,15 @@ if wants footprint || wants latency; then
     note "  side by side (collectd watched within the service's window):"
     note "  $(printf '%-22s %9s  %12s  %12s  %12s  %12s  %8s' '' 'CPU' 'VmRSS' 'Pss' 'anonymous' 'own anon.' 'window')"
     footprint_row "kalvixd (90 signals)" "$RESULTS/footprint-kalvixd.txt" | tee -a "$RESULTS/summary.txt"
+    footprint_row "kalvixd (90, runs)" "$RESULTS/footprint-kalvixd-runs.txt" | tee -a "$RESULTS/summary.txt"
+    footprint_row "kalvixd (27 signals)" "$RESULTS/footprint-kalvixd27.txt" | tee -a "$RESULTS/summary.txt"
     footprint_row "collectd (4 registers)" "$RESULTS/footprint-collectd.txt" | tee -a "$RESULTS/summary.txt"
     [ -n "$collectd_pid" ] && stop_pid "$collectd_pid"
+    stop_pid "$pid27"
+    stop_pid "$pid_runs"
+    # Where the 90-signal service's time goes, sampled after the window so that the
+    # sampling's own cost is not in the figures above.
+    profile_kalvixd "$service_pid" "$RESULTS/perf-kalvixd.txt"
   fi
   stop_pid "$service_pid"
   [ -n "$window_pid" ] && stop_pid "$window_pid"
@@ -400,6 +463,13 @@ if wants startup; then
     "$RUN/bin/kalvixd-bench" --config "$RUN/plant/kalvixsrv.ini" \
     >"$RESULTS/startup.txt" 2>&1 || true
   sed 's/^/  /' "$RESULTS/startup.txt" | tee -a "$RESULTS/summary.txt"
+  # The same without the designed second between the connection and the signal set.
+  note "== start-up, StartTime 0 and [MySQL] SettleMs=0: $STARTUP_RUNS starts of kalvixd"
+  sed 's/^\[MySQL\]$/[MySQL]\nSettleMs=0/' "$RUN/plant/kalvixsrv.ini" >"$RUN/plant/kalvixsrv-settle0.ini"
+  "$BIN/bench_startup" --socket "$socket27" --runs "$STARTUP_RUNS" -- \
+    "$RUN/bin/kalvixd-bench" --config "$RUN/plant/kalvixsrv-settle0.ini" \
+    >"$RESULTS/startup-settle0.txt" 2>&1 || true
+  sed 's/^/  /' "$RESULTS/startup-settle0.txt" | tee -a "$RESULTS/summary.txt"
   note "  target: first state row <= 3500 ms"
 fi
 if wants stop; then

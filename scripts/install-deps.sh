@@ -17,6 +17,7 @@ PACKAGES=(
   libbenchmark-dev                     # micro-benchmarks
   libmodbus-dev                        # an independent Modbus slave for the tests
   collectd-core                        # the footprint benchmark's reference poller
+  linux-perf                           # the footprint benchmark's CPU profile
   fonts-liberation2                    # the window's monospace face
   procps                               # pgrep/ps for the scripts
 )
