@@ -146,9 +146,14 @@ void DatabaseThread::Step(const Due& due) {
   } catch (...) {
     Beep();  // nothing leaves the thread; the next step tries again
   }
+  // With nothing queued and the session up, the interval's step has only the retention
+  // check to do (due every two hours): the thread then looks kIdleIntervals times less often,
+  // since new work and a new session wake it anyway. Each look is a wake-up of the process.
+  const bool idle = !moreSelects && !backlog && parts_.statements.Count() == 0 &&
+                    !parts_.closing.load(std::memory_order_acquire) && parts_.work.Connected();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (due.tick) nextTick_ = stepStart + interval_;
+    if (due.tick) nextTick_ = stepStart + (idle ? interval_ * kIdleIntervals : interval_);
     if (moreSelects) selectsWaiting_ = true;
     if (backlog) statementsWaiting_ = true;
   }

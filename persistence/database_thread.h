@@ -9,7 +9,8 @@
 // check and looks at both queues. A SELECT is answered as soon as the thread sees it, after
 // the statements that the pacing lets run in the same step, as the window's two timers ran
 // them; it does not wait for a backlog the pacing holds back. Nothing is served while the work
-// connection is down or Closing is set; a new session of it wakes the thread.
+// connection is down or Closing is set; a new session of it wakes the thread. With both queues
+// empty and the session up, the interval's own step comes kIdleIntervals times less often.
 //
 // A stop ends every wait of the thread at once; a statement or query already on the server is
 // waited for, which the connection's read time-out bounds, or the shutdown's deadline
@@ -40,6 +41,9 @@ namespace kalvix {
 
 // The statement pacing: one batch of at most kStatementsPerTick per interval.
 inline constexpr std::chrono::milliseconds kStatementInterval{100};
+// While both queues are empty and the session is up, the thread's own step comes once per
+// this many intervals.
+inline constexpr int kIdleIntervals = 10;
 
 class DatabaseThread {
  public:
